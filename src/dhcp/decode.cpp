@@ -1,0 +1,191 @@
+#include <algorithm>
+#include <cstring>
+
+#include "dhcp/byte_view.h"
+#include "dhcp/dhcp_request.h"
+
+namespace dhcpident {
+namespace {
+
+// Frame layout. The decoder applies no filter: it does not test the
+// EtherType (beyond the one tag below), the IP version or protocol, or the
+// UDP ports, and reads every frame at these fixed offsets.
+constexpr std::size_t tag_type_offset = 12;     // EtherType, or the 802.1Q TPID
+constexpr std::uint16_t tag_type_8021q = 0x8100;
+constexpr std::size_t tag_control_offset = 14;  // 802.1Q TCI: priority, DEI, VLAN id
+constexpr std::uint16_t tag_vlan_mask = 0x0FFF;
+constexpr std::size_t tag_length = 4;
+
+constexpr std::size_t ip_ttl_offset = 8;
+constexpr std::size_t ip_header_length = 20;  // IHL is not read: options are not expected
+constexpr std::size_t udp_length_offset = 4;
+constexpr std::size_t udp_header_length = 8;
+
+constexpr std::size_t bootp_hlen_offset = 2;
+constexpr std::size_t bootp_chaddr_offset = 28;
+constexpr std::size_t bootp_fixed_length = 236;  // op .. file, RFC 2131
+constexpr std::size_t magic_cookie_length = 4;   // 99.130.83.99, not checked
+constexpr std::size_t bootp_options_offset = bootp_fixed_length + magic_cookie_length;
+static_assert(bootp_options_offset == 240);
+// UDP length covering the UDP header, the fixed BOOTP part and the cookie:
+// what is left of it is the options area.
+constexpr std::size_t udp_length_before_options = udp_header_length + bootp_options_offset;
+static_assert(udp_length_before_options == 248);
+
+// DHCP option codes, RFC 2132 and RFC 3046.
+constexpr std::uint8_t option_pad = 0;
+constexpr std::uint8_t option_host_name = 12;
+constexpr std::uint8_t option_requested_address = 50;
+constexpr std::uint8_t option_message_type = 53;
+constexpr std::uint8_t option_parameter_list = 55;
+constexpr std::uint8_t option_vendor_class = 60;
+constexpr std::uint8_t option_relay_agent = 82;
+constexpr std::uint8_t option_end = 255;
+
+constexpr std::uint8_t agent_suboption_circuit_id = 1;  // RFC 3046
+constexpr std::uint8_t agent_suboption_remote_id = 2;   // RFC 3046
+// A circuit-id is read only in the form type 0, length 4: VLAN (2 bytes),
+// unit, port.
+constexpr std::uint8_t circuit_id_type_vlan_unit_port = 0;
+constexpr std::uint8_t circuit_id_length_vlan_unit_port = 4;
+constexpr std::size_t remote_id_header_length = 2;  // type and length inside the value
+
+constexpr std::size_t max_option_codes = byte_string_size - 1;
+
+// Walks code/length/value items from start while the consumed count is below
+// limit. Every item is read as a code with a length byte, pad and end
+// included, so the walk never stops at an end option: it runs to the limit.
+// It stops early at an item whose code and length were not both captured, or
+// when visit returns false (it found bytes it needs missing).
+template <typename Visit>
+void walk_items(byte_view frame, std::size_t start, std::size_t limit, Visit visit) {
+    std::size_t position = start;
+    for (std::size_t consumed = 0; consumed < limit;) {
+        // An end option as the last captured byte has no length byte: the
+        // walk ends there, with everything before it decoded.
+        if (!frame.has(position, 2)) return;
+        const std::uint8_t code = frame.u8(position);
+        const std::uint8_t length = frame.u8(position + 1);
+        if (!visit(code, length, position + 2)) return;
+        position += 2 + std::size_t{length};
+        consumed += 2 + std::size_t{length};
+    }
+}
+
+// Option 82's sub-options. One that is not wholly captured (the bytes that
+// are read for it) ends this walk; the option walk goes on.
+void decode_relay_agent(byte_view frame, std::size_t value, std::uint8_t length,
+                        dhcp_request& out) {
+    walk_items(frame, value, length,
+               [&](std::uint8_t sub, std::uint8_t sub_length, std::size_t at) {
+                   if (sub == agent_suboption_circuit_id) {
+                       // The type and length test reads the first two value
+                       // bytes whatever the sub-option's own length says.
+                       if (!frame.has(at, 2)) return false;
+                       if (frame.u8(at) == circuit_id_type_vlan_unit_port &&
+                           frame.u8(at + 1) == circuit_id_length_vlan_unit_port) {
+                           if (!frame.has(at + 2, 4)) return false;
+                           out.circuit_vlan = frame.be16(at + 2);  // all 16 bits
+                           out.circuit_unit = frame.u8(at + 4);
+                           out.circuit_port = frame.u8(at + 5);
+                       }
+                   } else if (sub == agent_suboption_remote_id) {
+                       if (!frame.has(at, sub_length)) return false;
+                       // A remote-id too short for its own type and length
+                       // bytes carries no identifier.
+                       if (sub_length >= remote_id_header_length) {
+                           frame.copy_to(at + remote_id_header_length,
+                                         sub_length - remote_id_header_length,
+                                         reinterpret_cast<std::uint8_t*>(out.remote_id));
+                       }
+                   }
+                   return true;
+               });
+}
+
+// Value bytes an option's handling reads beyond its length byte, at least:
+// some clients send option 53 with length 0 and option 50 short, and the
+// value is still read from the bytes that follow.
+std::size_t value_bytes_read(std::uint8_t code, std::uint8_t length) {
+    if (code == option_message_type) return std::max<std::size_t>(length, 1);
+    if (code == option_requested_address) return std::max<std::size_t>(length, 4);
+    return length;
+}
+
+void copy_value(byte_view frame, std::size_t at, std::uint8_t length, char* out) {
+    // length is at most 255, so the terminating zero at out[255] stays. A
+    // repeated option is copied over the earlier value without clearing it.
+    frame.copy_to(at, length, reinterpret_cast<std::uint8_t*>(out));
+}
+
+}  // namespace
+
+void decode_dhcp_request(const std::uint8_t* frame_bytes, std::uint32_t captured_length,
+                         std::uint16_t link_header_len, dhcp_request& out) {
+    out = dhcp_request{};
+    const byte_view frame(frame_bytes, captured_length);
+
+    // Bytes 12-13 are tested whatever the link type: on a link without an
+    // Ethernet header they belong to something else and can still read as a
+    // tag, which then moves every offset by 4 bytes.
+    std::size_t ip = link_header_len;
+    if (frame.has(tag_type_offset, 2) && frame.be16(tag_type_offset) == tag_type_8021q) {
+        out.vlan_id = frame.be16(tag_control_offset) & tag_vlan_mask;
+        ip += tag_length;
+    }
+    const std::size_t udp = ip + ip_header_length;
+    const std::size_t bootp = udp + udp_header_length;
+    const std::size_t options = bootp + bootp_options_offset;
+
+    // A frame cut before its first option is no request at all.
+    if (!frame.has(0, options)) return;
+
+    out.ip_ttl = frame.u8(ip + ip_ttl_offset);
+    out.hlen = frame.u8(bootp + bootp_hlen_offset);
+    // hlen may exceed the 16-byte chaddr field; the address then reads on
+    // into the following BOOTP fields, as long as they were captured.
+    out.chaddr = frame.sub(bootp + bootp_chaddr_offset, out.hlen);
+    out.chaddr_captured = frame.has(bootp + bootp_chaddr_offset, out.hlen);
+
+    const std::size_t udp_length = frame.be16(udp + udp_length_offset);
+    const std::size_t options_area =
+        udp_length > udp_length_before_options ? udp_length - udp_length_before_options : 0;
+
+    walk_items(frame, options, options_area,
+               [&](std::uint8_t code, std::uint8_t length, std::size_t at) {
+                   // An option whose value was not wholly captured ends the
+                   // walk unapplied and unlisted. Real clients pad the area
+                   // after the end option with zeros, and captures often end
+                   // inside that padding: what came before still stands.
+                   if (!frame.has(at, value_bytes_read(code, length))) return false;
+                   if (code != option_pad && code != option_end && code != option_relay_agent &&
+                       out.option_count < max_option_codes) {
+                       out.option_codes[out.option_count++] = static_cast<char>(code);
+                   }
+                   switch (code) {
+                   case option_message_type:
+                       out.message_type = frame.u8(at);
+                       break;
+                   case option_requested_address:
+                       frame.copy_to(at, 4, out.req_ipaddr);
+                       break;
+                   case option_parameter_list:
+                       copy_value(frame, at, length, out.parameter_list);
+                       break;
+                   case option_vendor_class:
+                       copy_value(frame, at, length, out.vendor_class);
+                       break;
+                   case option_host_name:
+                       copy_value(frame, at, length, out.hostname);
+                       break;
+                   case option_relay_agent:
+                       decode_relay_agent(frame, at, length, out);
+                       break;
+                   default:
+                       break;
+                   }
+                   return true;
+               });
+}
+
+}  // namespace dhcpident

@@ -1,0 +1,117 @@
+#include "driver/capture_pass.h"
+
+#include <pcap/pcap.h>
+#include <pwd.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+
+#include "dhcp/select.h"
+#include "driver/capture_run.h"
+#include "driver/link_type.h"
+
+namespace dhcpident {
+
+capture_run the_run;
+
+namespace {
+
+volatile sig_atomic_t shutdown_requested;
+// The open capture, so the signal handler can stop its loop.
+pcap_t* volatile active_capture;
+
+void drop_privileges() {
+    const passwd* account = getpwnam(unprivileged_account);
+    // Only the user id changes: the group ids stay, so a capture readable by
+    // root's group stays readable in the second pass.
+    if (account == nullptr || account->pw_uid == 0 || setuid(account->pw_uid) != 0) {
+        std::fputs("Warning: Unable to drop privileges!\n", stderr);
+    }
+}
+
+void install_shutdown_handlers() {
+    struct sigaction action;
+    std::memset(&action, 0, sizeof action);
+    action.sa_handler = on_shutdown_signal;
+    sigemptyset(&action.sa_mask);
+    // Restarted system calls: a signal must not cut a write of the report.
+    action.sa_flags = SA_RESTART;
+    for (int signal_number : {SIGHUP, SIGINT, SIGTERM}) sigaction(signal_number, &action, nullptr);
+}
+
+void print_shutdown_summary() {
+    std::fflush(stdout);
+    std::printf("\nSignal received. Shutdown.\nProcessed %u DHCP requests.\n\n",
+                static_cast<unsigned>(the_run.processed_count));
+    std::fflush(stdout);
+}
+
+bool valid_target_argument(int argc, char** argv) {
+    return argc >= 2 && std::strlen(argv[1]) <= target_mac_max_length;
+}
+
+}  // namespace
+
+void on_shutdown_signal(int) {
+    shutdown_requested = 1;
+    // pcap_breakloop only sets a flag that the loop tests between frames.
+    pcap_t* capture = active_capture;
+    if (capture != nullptr) pcap_breakloop(capture);
+}
+
+pass_outcome run_capture_pass(const char* path) {
+    if (shutdown_requested) return pass_outcome::interrupted;
+    char error_text[PCAP_ERRBUF_SIZE] = "";
+    pcap_t* capture = pcap_open_offline(path, error_text);
+    if (capture == nullptr) {
+        std::fprintf(stderr, "Error: Unable to open device %s\n", error_text);
+        return pass_outcome::open_failed;
+    }
+    // Published before the flag is tested again: a signal from here on
+    // breaks the loop, one before it is seen below.
+    active_capture = capture;
+    drop_privileges();
+    if (const auto length = link_header_length(pcap_datalink(capture))) {
+        the_run.link_header_len = *length;
+    }
+    // A read error inside the file just ends the pass, as the end does.
+    if (!shutdown_requested) pcap_loop(capture, -1, handle_packet, nullptr);
+    active_capture = nullptr;
+    pcap_close(capture);
+    return shutdown_requested ? pass_outcome::interrupted : pass_outcome::completed;
+}
+
+int run_dhcpident(int argc, char** argv) {
+    install_shutdown_handlers();
+    // A longer argument is refused, not cut: a cut one could match another
+    // client.
+    if (!valid_target_argument(argc, argv)) {
+        std::fputs("Error: expected one argument, the client's MAC address "
+                   "such as aa:bb:cc:dd:ee:ff\n",
+                   stderr);
+        return 1;
+    }
+    std::memcpy(the_run.target_mac, argv[1], std::strlen(argv[1]) + 1);
+    if (geteuid() != 0) {
+        std::fputs("Error: You need to have root privileges\n", stderr);
+        return 1;
+    }
+    for (std::int32_t pass = 0; pass < 2; ++pass) {
+        the_run.pass_index = pass;
+        switch (run_capture_pass(capture_path)) {
+        case pass_outcome::completed:
+            break;
+        case pass_outcome::open_failed:
+            std::fflush(stdout);
+            return 1;
+        case pass_outcome::interrupted:
+            print_shutdown_summary();
+            return 0;
+        }
+    }
+    return 0;
+}
+
+}  // namespace dhcpident

@@ -1,0 +1,25 @@
+// The process-wide run state shared by the capture passes and the per-frame
+// handler.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace dhcpident {
+
+// Longest target text: six bytes as "aa:bb:cc:dd:ee:ff".
+inline constexpr std::size_t target_mac_max_length = 17;
+
+struct capture_run {
+    char target_mac[target_mac_max_length + 1];
+    std::int32_t pass_index;        // 0: counting pass, 1: reporting pass
+    std::int32_t first_pass_count;  // target requests counted in the first pass
+    std::int32_t second_pass_seen;  // target requests since the last report
+    std::uint32_t processed_count;  // printed by the shutdown summary
+    std::uint16_t link_header_len;  // bytes in front of the IP header
+};
+
+// Zero at start; never reset between passes but for pass_index.
+extern capture_run the_run;
+
+}  // namespace dhcpident

@@ -1,0 +1,3 @@
+#include "driver/capture_pass.h"
+
+int main(int argc, char** argv) { return dhcpident::run_dhcpident(argc, argv); }

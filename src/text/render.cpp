@@ -1,0 +1,78 @@
+#include "text/render.h"
+
+namespace dhcpident {
+namespace {
+
+// Appends characters to a fixed buffer and silently drops whatever does not
+// fit, so the text is always the first (size - 1) characters of the whole.
+class bounded_text {
+public:
+    bounded_text(char* buffer, std::size_t size) : buffer_(buffer), size_(size) {}
+
+    void put(char c) {
+        if (length_ + 1 < size_) buffer_[length_++] = c;
+    }
+
+    void put_decimal(unsigned value) {
+        char digits[3];  // a byte has at most three decimal digits
+        int n = 0;
+        do {
+            digits[n++] = static_cast<char>('0' + value % 10);
+            value /= 10;
+        } while (value != 0 && n < 3);
+        while (n > 0) put(digits[--n]);
+    }
+
+    void put_hex_byte(std::uint8_t value) {
+        static constexpr char hex[] = "0123456789abcdef";
+        put(hex[value >> 4]);
+        put(hex[value & 0x0F]);
+    }
+
+    const char* finish() {
+        buffer_[length_] = '\0';
+        return buffer_;
+    }
+
+private:
+    char* buffer_;
+    std::size_t size_;
+    std::size_t length_ = 0;
+};
+
+char hex_result[render_buffer_size];
+char decimal_result[render_buffer_size];
+char quad_result[16];  // "255.255.255.255" and a zero
+
+}  // namespace
+
+const char* hex_colon_text(const std::uint8_t* bytes, std::uint8_t count) {
+    bounded_text text(hex_result, sizeof hex_result);
+    for (unsigned i = 0; i < count; ++i) {
+        if (i != 0) text.put(':');
+        text.put_hex_byte(bytes[i]);
+    }
+    return text.finish();
+}
+
+const char* decimal_list_text(const char* list) {
+    bounded_text text(decimal_result, sizeof decimal_result);
+    // An 8-bit position, as the lists it is given never exceed 255 bytes.
+    for (std::uint8_t i = 0; list[i] != '\0'; ++i) {
+        if (i != 0) text.put(',');
+        text.put_decimal(static_cast<unsigned char>(list[i]));
+        if (i == 254) break;
+    }
+    return text.finish();
+}
+
+const char* dotted_quad_text(const std::uint8_t* quad) {
+    bounded_text text(quad_result, sizeof quad_result);
+    for (int i = 0; i < 4; ++i) {
+        if (i != 0) text.put('.');
+        text.put_decimal(quad[i]);
+    }
+    return text.finish();
+}
+
+}  // namespace dhcpident

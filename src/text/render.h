@@ -1,0 +1,28 @@
+// Text forms of byte values, used both for comparing a client address with
+// the target and for printing the report.
+//
+// Each renderer owns one result buffer for the whole process and returns it:
+// the next call of the same renderer overwrites the text, so a caller uses or
+// copies a result before calling that renderer again. Results longer than the
+// buffer allows are cut to their first 254 characters.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace dhcpident {
+
+// Size of the hex and decimal result buffers: 254 characters and a zero.
+inline constexpr std::size_t render_buffer_size = 255;
+
+// "%02x" per byte, joined by ":"; 100 bytes give their first 85 (254 chars).
+const char* hex_colon_text(const std::uint8_t* bytes, std::uint8_t count);
+
+// A zero-terminated byte string as decimal values joined by ",". The string
+// must hold at most 255 bytes before its terminator.
+const char* decimal_list_text(const char* list);
+
+// Four bytes in wire order as "a.b.c.d".
+const char* dotted_quad_text(const std::uint8_t* quad);
+
+}  // namespace dhcpident

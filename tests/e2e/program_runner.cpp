@@ -1,0 +1,162 @@
+#include "program_runner.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sched.h>
+#include <signal.h>
+#include <linux/capability.h>
+#include <sys/mount.h>
+#include <sys/prctl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <stdexcept>
+
+extern "C" char** environ;
+
+namespace e2e {
+namespace {
+
+// In the child, between fork and exec: system calls only.
+[[noreturn]] void fail(const char* what) {
+    const char* reason = std::strerror(errno);
+    (void)!write(2, "runner: ", 8);
+    (void)!write(2, what, std::strlen(what));
+    (void)!write(2, ": ", 2);
+    (void)!write(2, reason, std::strlen(reason));
+    (void)!write(2, "\n", 1);
+    _exit(127);
+}
+
+void write_file(const char* path, const std::string& data, mode_t mode) {
+    const int fd = open(path, O_WRONLY | O_CREAT | O_TRUNC, mode);
+    if (fd < 0) fail(path);
+    std::size_t done = 0;
+    while (done < data.size()) {
+        const ssize_t n = write(fd, data.data() + done, data.size() - done);
+        if (n <= 0) fail("write");
+        done += static_cast<std::size_t>(n);
+    }
+    if (fchmod(fd, mode) != 0) fail("fchmod");
+    close(fd);
+}
+
+void bind_file(const char* source, const char* target) {
+    if (mount(source, target, nullptr, MS_BIND, nullptr) != 0) fail(target);
+}
+
+[[noreturn]] void child(const program_setup& setup, char* const* argv, int out_fd, int err_fd) {
+    const int program = open(DHCPIDENT_PROGRAM, O_RDONLY | O_CLOEXEC);
+    if (program < 0) fail("open program");
+    if (unshare(CLONE_NEWNS) != 0) fail("unshare");
+    if (mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) fail("make private");
+    if (mount("dhcpident-test", "/tmp", "tmpfs", 0, "mode=1777") != 0) fail("mount tmpfs");
+    if (setup.capture) write_file("/tmp/capfileall.pcap", *setup.capture, setup.capture_mode);
+    if (setup.passwd) {
+        write_file("/tmp/.passwd", *setup.passwd, 0644);
+        write_file("/tmp/.nsswitch", "passwd: files\ngroup: files\n", 0644);
+        bind_file("/tmp/.passwd", "/etc/passwd");
+        bind_file("/tmp/.nsswitch", "/etc/nsswitch.conf");
+    }
+    if (setup.without_setuid_capability && prctl(PR_CAPBSET_DROP, CAP_SETUID, 0, 0, 0) != 0) {
+        fail("drop CAP_SETUID");
+    }
+    if (setup.run_as && setresuid(*setup.run_as, *setup.run_as, *setup.run_as) != 0) {
+        fail("setresuid");
+    }
+    const int null_fd = open("/dev/null", O_RDONLY);
+    if (null_fd < 0 || dup2(null_fd, 0) < 0 || dup2(out_fd, 1) < 0 || dup2(err_fd, 2) < 0) {
+        fail("dup2");
+    }
+    // Run from the descriptor opened before /tmp was covered: the program
+    // may itself live under the machine's /tmp.
+    fexecve(program, argv, environ);
+    fail("fexecve");
+}
+
+}  // namespace
+
+running_program::running_program(const program_setup& setup) {
+    std::vector<std::string> words{"dhcpident"};
+    words.insert(words.end(), setup.args.begin(), setup.args.end());
+    std::vector<char*> argv;
+    for (std::string& w : words) argv.push_back(w.data());
+    argv.push_back(nullptr);
+
+    int out[2], err[2];
+    if (pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0) throw std::runtime_error("pipe");
+    pid_ = fork();
+    if (pid_ < 0) throw std::runtime_error("fork");
+    if (pid_ == 0) child(setup, argv.data(), out[1], err[1]);
+    close(out[1]);
+    close(err[1]);
+    out_fd_ = out[0];
+    err_fd_ = err[0];
+}
+
+running_program::~running_program() {
+    if (pid_ > 0) {
+        kill(pid_, SIGKILL);
+        finish();
+    }
+}
+
+bool running_program::pump() {
+    pollfd fds[2] = {{out_fd_, POLLIN, 0}, {err_fd_, POLLIN, 0}};
+    const int open_streams = (out_fd_ >= 0) + (err_fd_ >= 0);
+    if (open_streams == 0) return false;
+    if (poll(fds, 2, -1) < 0) return errno == EINTR;
+    std::string* targets[2] = {&result_.out, &result_.err};
+    int* fd_of[2] = {&out_fd_, &err_fd_};
+    for (int i = 0; i < 2; ++i) {
+        if (fds[i].fd < 0 || fds[i].revents == 0) continue;
+        char buffer[65536];
+        const ssize_t n = read(fds[i].fd, buffer, sizeof buffer);
+        if (n > 0) {
+            targets[i]->append(buffer, static_cast<std::size_t>(n));
+        } else {
+            close(fds[i].fd);
+            *fd_of[i] = -1;
+        }
+    }
+    return true;
+}
+
+bool running_program::read_stdout_until(const std::string& text) {
+    while (true) {
+        const std::string& out = result_.out;
+        if (out.size() >= text.size() && out.compare(out.size() - text.size(), text.size(), text) == 0) {
+            return true;
+        }
+        if (out_fd_ < 0 || !pump()) return false;
+    }
+}
+
+void running_program::send(int signal_number) { kill(pid_, signal_number); }
+
+program_result running_program::finish() {
+    while (pump()) {
+    }
+    int status = 0;
+    if (pid_ > 0 && waitpid(pid_, &status, 0) == pid_) {
+        result_.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    }
+    pid_ = -1;
+    return result_;
+}
+
+program_result run_program(const program_setup& setup) { return running_program(setup).finish(); }
+
+bool can_run_end_to_end() {
+    if (geteuid() != 0) return false;
+    program_setup probe;
+    probe.args = {"00:00:00:00:00:00"};
+    probe.capture = "";  // not a capture: the program must say so and fail
+    const program_result r = run_program(probe);
+    return r.err.rfind("runner: ", 0) != 0 && r.status == 1;
+}
+
+}  // namespace e2e

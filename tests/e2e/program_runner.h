@@ -1,0 +1,55 @@
+// Runs the real program as root in a private mount namespace with its own
+// tmpfs on /tmp, so the fixed capture path never touches the machine's /tmp.
+#pragma once
+
+#include <sys/types.h>
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace e2e {
+
+struct program_setup {
+    std::vector<std::string> args;          // argv[1..]
+    std::optional<std::string> capture;     // bytes at /tmp/capfileall.pcap; none: no file
+    mode_t capture_mode = 0644;             // owner and group stay root
+    std::optional<uid_t> run_as;            // start unprivileged
+    bool without_setuid_capability = false; // root that cannot change its uid
+    std::optional<std::string> passwd;      // replaces /etc/passwd (and files-only lookup)
+};
+
+struct program_result {
+    std::string out;
+    std::string err;
+    int status = -1;  // exit status, or 128 + signal when killed
+};
+
+// A started program; stdout and stderr are read as they come.
+class running_program {
+public:
+    explicit running_program(const program_setup& setup);
+    ~running_program();
+    running_program(const running_program&) = delete;
+    running_program& operator=(const running_program&) = delete;
+
+    // Reads until stdout ends with text (true) or the program closes it.
+    bool read_stdout_until(const std::string& text);
+    void send(int signal_number);
+    program_result finish();
+
+private:
+    bool pump();  // one read from whichever stream is ready; false at end
+
+    pid_t pid_ = -1;
+    int out_fd_ = -1;
+    int err_fd_ = -1;
+    program_result result_;
+};
+
+program_result run_program(const program_setup& setup);
+
+// Whether this machine lets the tests make a mount namespace as root.
+bool can_run_end_to_end();
+
+}  // namespace e2e

@@ -1,0 +1,46 @@
+#include "capture_writer.h"
+
+#include <cstdlib>
+#include <stdexcept>
+
+namespace testkit {
+
+capture_writer::capture_writer(int link_type, int snap_length) {
+    file_ = open_memstream(&buffer_, &size_);
+    dead_ = pcap_open_dead(link_type, snap_length);
+    if (file_ == nullptr || dead_ == nullptr) throw std::runtime_error("capture_writer: open");
+    dumper_ = pcap_dump_fopen(dead_, file_);
+    if (dumper_ == nullptr) throw std::runtime_error(pcap_geterr(dead_));
+}
+
+capture_writer::~capture_writer() {
+    if (dumper_ != nullptr) pcap_dump_close(dumper_);
+    if (dead_ != nullptr) pcap_close(dead_);
+    std::free(buffer_);
+}
+
+void capture_writer::add(const std::vector<std::uint8_t>& frame) {
+    add(frame, static_cast<std::uint32_t>(frame.size()));
+}
+
+void capture_writer::add(const std::vector<std::uint8_t>& frame, std::uint32_t wire_length) {
+    pcap_pkthdr header{};
+    header.ts.tv_sec = 1700000000 + frames_++;  // deterministic files
+    header.caplen = static_cast<bpf_u_int32>(frame.size());
+    header.len = wire_length;
+    pcap_dump(reinterpret_cast<u_char*>(dumper_), &header, frame.data());
+}
+
+std::string capture_writer::finish() {
+    pcap_dump_close(dumper_);  // closes the memory stream, which sets buffer_
+    dumper_ = nullptr;
+    return std::string(buffer_, size_);
+}
+
+std::string capture_of(const std::vector<std::vector<std::uint8_t>>& frames, int link_type) {
+    capture_writer writer(link_type);
+    for (const auto& frame : frames) writer.add(frame);
+    return writer.finish();
+}
+
+}  // namespace testkit

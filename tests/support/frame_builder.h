@@ -1,0 +1,42 @@
+// Builds DHCP frames byte by byte for tests, the sample capture and the
+// benchmarks.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <string_view>
+#include <vector>
+
+namespace testkit {
+
+using bytes = std::vector<std::uint8_t>;
+using mac_address = std::array<std::uint8_t, 6>;
+
+// One DHCP option: code, length, value.
+bytes option(std::uint8_t code, const bytes& value);
+bytes option(std::uint8_t code, std::string_view text);
+bytes concat(std::initializer_list<bytes> parts);
+
+// Option 82 with a circuit-id of type 0 length 4 (VLAN, unit, port) and a
+// remote-id of type 0 length 6 holding a MAC.
+bytes relay_agent_option(std::uint16_t vlan, std::uint8_t unit, std::uint8_t port,
+                         const mac_address& remote);
+
+struct dhcp_frame {
+    mac_address client{0x00, 0x1a, 0x2b, 0x3c, 0x4d, 0x5e};
+    std::optional<std::uint16_t> vlan_tci;  // 802.1Q tag control when tagged
+    std::uint8_t ttl = 64;
+    std::uint8_t hlen = 6;
+    std::uint8_t message_type = 3;          // option 53 first, unless 0
+    bytes options;                          // the rest, an end option is appended
+    std::optional<std::uint16_t> udp_length;  // default: what the frame holds
+    bool ethernet = true;                   // false: starts at the IP header
+};
+
+bytes build(const dhcp_frame& frame);
+
+// A frame that is no DHCP at all: an Ethernet header and a short payload.
+bytes non_dhcp_frame(std::uint8_t seed);
+
+}  // namespace testkit

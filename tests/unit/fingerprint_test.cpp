@@ -1,0 +1,65 @@
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "fingerprint/fingerprint.h"
+
+namespace dhcpident {
+namespace {
+
+TEST(InitialTtlClassTest, Boundaries) {
+    const std::pair<int, int> rows[] = {{0, 32},   {1, 32},   {32, 32},   {33, 64},  {64, 64},
+                                        {65, 128}, {128, 128}, {129, 255}, {255, 255}};
+    for (const auto& [ttl, expected] : rows) {
+        EXPECT_EQ(initial_ttl_class(static_cast<std::uint8_t>(ttl)), expected) << ttl;
+    }
+}
+
+class LookupTest : public testing::Test {
+protected:
+    void TearDown() override { fingerprint_count = 0; }
+
+    // Runs the lookup and returns "<stdout>|<result>".
+    static std::string lookup(std::uint8_t ttl_class, const char* codes, const char* list,
+                              const char* vendor) {
+        testing::internal::CaptureStdout();
+        const std::string result = lookup_fingerprint(ttl_class, codes, list, vendor);
+        std::fflush(stdout);
+        return testing::internal::GetCapturedStdout() + "|" + result;
+    }
+};
+
+TEST_F(LookupTest, EmptyTableFallsBackToTheListAndPrintsTheVendor) {
+    EXPECT_EQ(lookup(64, "\x35\x37", "\x01\x03\x06\x0f", "abc"), "dhcpvendor='abc'\n|1,3,6,15");
+    EXPECT_EQ(lookup(64, "", "", ""), "dhcpvendor=''\n|");
+}
+
+TEST_F(LookupTest, RowsMatchOnAllFourKeysAndTheFirstWins) {
+    const char codes[] = "\x35\x37";
+    const char list[] = "\x01\x03";
+    fingerprint_table[0] = {128, "*", "*", "vendor", "first"};
+    fingerprint_table[1] = {0, codes, "*", "vendor", "any ttl"};
+    fingerprint_table[2] = {64, "*", list, "", "no vendor"};
+    fingerprint_table[3] = {0, "\x2a", "*", "star", "byte 42 is the wildcard too"};
+    fingerprint_table[4] = {0, "*", "*", "*", "star vendor"};
+    fingerprint_count = 5;
+
+    EXPECT_EQ(lookup(128, codes, list, "vendor"), "|first");
+    EXPECT_EQ(lookup(32, codes, list, "vendor"), "|any ttl");
+    EXPECT_EQ(lookup(64, "\x01", list, ""), "|no vendor");
+    EXPECT_EQ(lookup(255, "\x09", "\x09", "star"), "|byte 42 is the wildcard too");
+    EXPECT_EQ(lookup(32, "", "", "*"), "|star vendor");
+    // No wildcard on the vendor, and the TTL class must agree unless 0.
+    EXPECT_EQ(lookup(32, "\x01", list, ""), "dhcpvendor=''\n|1,3");
+    EXPECT_EQ(lookup(32, codes, list, "vendorX"), "dhcpvendor='vendorX'\n|1,3");
+}
+
+TEST_F(LookupTest, RowWithAnyTtlAnyListsAndNoVendorMatchesEveryRequestWithoutVendor) {
+    fingerprint_table[0] = {0, "*", "*", "", "generic"};
+    fingerprint_count = 1;
+    for (std::uint8_t ttl : {32, 64, 128, 255}) EXPECT_EQ(lookup(ttl, "\x07", "\x09", ""), "|generic");
+    EXPECT_EQ(lookup(64, "", "", "x"), "dhcpvendor='x'\n|");
+}
+
+}  // namespace
+}  // namespace dhcpident
