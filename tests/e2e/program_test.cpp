@@ -78,11 +78,21 @@ TEST_F(ProgramTest, Listed) {
     const std::string usual = testkit::capture_of(
         {testkit::non_dhcp_frame(1), full_request(0x64, "first"), build(other), build(discover),
          full_request(0x64, "last"), testkit::non_dhcp_frame(2)});
-    const std::string arg_error_prefix = "Error: ";
+    // Captured with a short snap length: the capture ends inside the zeros
+    // that pad the options area behind the end option.
+    bytes padded = full_request(0x64, "cut");
+    padded.insert(padded.end(), 60, 0);
+    const std::size_t udp_length = padded.size() - 18 - 20;  // tagged: UDP at 38
+    padded[42] = static_cast<std::uint8_t>(udp_length >> 8);
+    padded[43] = static_cast<std::uint8_t>(udp_length);
+    testkit::capture_writer cut_writer;
+    cut_writer.add(bytes(padded.begin(), padded.end() - 50), static_cast<std::uint32_t>(padded.size()));
+    const std::string cut_capture = cut_writer.finish();
 
     const listed_case cases[] = {
         {"last request reported", usual, {target}, report_for("last"), "", 0},
         {"extra arguments change nothing", usual, {target, "x", "y"}, report_for("last"), "", 0},
+        {"capture cut inside the padding", cut_capture, {target}, report_for("cut"), "", 0},
         {"no frames", testkit::capture_of({}), {target}, "", "", 0},
         {"no request from the target", usual, {"00:1a:2b:3c:4d:60"}, "", "", 0},
         {"upper-case target never matches", usual, {"00:1A:2B:3C:4D:5E"}, "", "", 0},
