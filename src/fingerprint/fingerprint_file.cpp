@@ -1,0 +1,217 @@
+#include "fingerprint/fingerprint_file.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+#include "fingerprint/fingerprint.h"
+
+namespace dhcpident {
+namespace {
+
+constexpr unsigned max_lines = 2000;        // comment and empty lines count
+constexpr std::size_t line_bound = 1020;    // bytes read per line, with line break and zero
+constexpr std::size_t max_field_length = 255;
+
+// The five fields of a line, each up to 255 characters.
+struct parsed_line {
+    int ttl;
+    char option_list[max_field_length + 1];
+    char request_list[max_field_length + 1];
+    char vendor_text[max_field_length + 1];
+    char device_name[max_field_length + 1];
+};
+
+bool in_code_set(char c) { return (c >= '0' && c <= '9') || c == ',' || c == '*'; }
+
+// Reads one non-empty run of characters accepted by keep, as a scanf "%["
+// conversion does; fails when the run is empty or longer than a field.
+template <typename Keep>
+bool scan_field(const char*& at, char* out, Keep keep) {
+    std::size_t n = 0;
+    while (at[n] != '\0' && keep(at[n])) ++n;
+    if (n == 0 || n > max_field_length) return false;
+    std::memcpy(out, at, n);
+    out[n] = '\0';
+    at += n;
+    return true;
+}
+
+bool scan_bar(const char*& at) {
+    if (*at != '|') return false;
+    ++at;
+    return true;
+}
+
+// The line as "%d|%[0-9,*]|%[0-9,*]|%[^|]|%[^|]"; text behind the device
+// name is ignored. All five fields or the line is refused.
+bool parse_line(const char* line, parsed_line& out) {
+    char* end = nullptr;
+    const long ttl = std::strtol(line, &end, 10);
+    if (end == line) return false;
+    out.ttl = static_cast<int>(ttl);
+    const char* at = end;
+    auto not_bar = [](char c) { return c != '|'; };
+    return scan_bar(at) && scan_field(at, out.option_list, in_code_set) && scan_bar(at) &&
+           scan_field(at, out.request_list, in_code_set) && scan_bar(at) &&
+           scan_field(at, out.vendor_text, not_bar) && scan_bar(at) &&
+           scan_field(at, out.device_name, not_bar);
+}
+
+char* copy_text(const char* text) {
+    const std::size_t size = std::strlen(text) + 1;
+    char* copy = static_cast<char*>(std::malloc(size));
+    if (copy != nullptr) std::memcpy(copy, text, size);
+    return copy;
+}
+
+// A list field as stored: "*" stays the text "*", anything else becomes
+// its codes.
+char* copy_list(const char* field) {
+    if (std::strcmp(field, "*") == 0) return copy_text(field);
+    char codes[max_field_length + 1];
+    parse_code_list(field, codes);
+    return copy_text(codes);
+}
+
+// Adds the row, all fields or none.
+bool add_row(const parsed_line& line) {
+    fingerprint_entry row{};
+    row.ttl_class = static_cast<std::uint8_t>(line.ttl);
+    char* option_list = copy_list(line.option_list);
+    char* request_list = copy_list(line.request_list);
+    // Every field needs a character, so "(null)" stands for no vendor class.
+    char* vendor_text =
+        copy_text(std::strcmp(line.vendor_text, "(null)") == 0 ? "" : line.vendor_text);
+    char* device_name = copy_text(line.device_name);
+    if (option_list == nullptr || request_list == nullptr || vendor_text == nullptr ||
+        device_name == nullptr) {
+        std::free(option_list);
+        std::free(request_list);
+        std::free(vendor_text);
+        std::free(device_name);
+        return false;
+    }
+    row.option_list = option_list;
+    row.request_list = request_list;
+    row.vendor_text = vendor_text;
+    row.device_name = device_name;
+    fingerprint_table[fingerprint_count++] = row;
+    return true;
+}
+
+void syntax_mismatch(unsigned line_number, const char* name) {
+    std::fprintf(stderr, "Error: Syntax mismatch on line %u in %s\n", line_number, name);
+}
+
+// Reads one line of the file into buffer, without its line break. Returns
+// false at the end of the file. A line that does not fit the bound with its
+// line break and a zero (1018 characters) sets too_long and is consumed
+// whole, so its rest is never taken for a further line. The last line counts
+// even without a line break.
+bool read_line(std::FILE* file, char (&buffer)[line_bound], bool& too_long) {
+    std::size_t length = 0;
+    too_long = false;
+    int c = std::getc(file);
+    if (c == EOF) return false;
+    for (; c != EOF && c != '\n'; c = std::getc(file)) {
+        if (length + 2 < line_bound) {
+            buffer[length++] = static_cast<char>(c);
+        } else {
+            too_long = true;
+        }
+    }
+    buffer[length] = '\0';
+    return true;
+}
+
+char vendor_result[9];  // eight characters of vendor name and a zero
+
+}  // namespace
+
+void parse_code_list(const char* text, char* out) {
+    std::size_t count = 0;
+    for (const char* piece = text; *piece != '\0';) {
+        const char* end = std::strchr(piece, ',');
+        if (end == nullptr) end = piece + std::strlen(piece);
+        if (end != piece) {
+            // Low 8 bits of the leading digits; any length of number.
+            unsigned code = 0;
+            for (const char* d = piece; d < end && *d >= '0' && *d <= '9'; ++d) {
+                code = (code * 10 + static_cast<unsigned>(*d - '0')) & 0xFF;
+            }
+            if (code == 0) break;  // a zero byte would end the list anyway
+            out[count++] = static_cast<char>(code);
+        }
+        piece = *end == ',' ? end + 1 : end;
+    }
+    out[count] = '\0';
+}
+
+std::uint16_t load_fingerprint_stream(std::FILE* file, const char* name) {
+    char line[line_bound];
+    parsed_line fields;
+    bool too_long = false;
+    for (unsigned line_number = 1; line_number <= max_lines; ++line_number) {
+        if (!read_line(file, line, too_long)) break;
+        if (too_long) {
+            syntax_mismatch(line_number, name);
+            continue;
+        }
+        if (line[0] == '#' || line[0] == '!' || line[0] == '\0') continue;
+        if (!parse_line(line, fields)) {
+            syntax_mismatch(line_number, name);
+            continue;
+        }
+        if (fingerprint_count >= fingerprint_table_capacity) {
+            std::fprintf(stderr, "Warning: Fingerprint table full (%u rows), rest of %s not loaded\n",
+                         static_cast<unsigned>(fingerprint_table_capacity), name);
+            break;
+        }
+        if (!add_row(fields)) {
+            std::fprintf(stderr, "Error: Out of memory on line %u in %s\n", line_number, name);
+            break;
+        }
+    }
+    return fingerprint_count;
+}
+
+std::uint16_t load_fingerprint_file() {
+    std::FILE* file = std::fopen(fingerprint_file_name, "r");
+    if (file == nullptr) {
+        std::fprintf(stderr, "Error: Unable to open %s - %s\n", fingerprint_file_name,
+                     std::strerror(errno));
+        return fingerprint_count;
+    }
+    const std::uint16_t count = load_fingerprint_stream(file, fingerprint_file_name);
+    std::fclose(file);
+    return count;
+}
+
+const char* lookup_vendor_prefix(const std::uint8_t* address, std::size_t length) {
+    if (length < 3) return nullptr;
+    std::FILE* file = std::fopen(vendor_prefix_file_name, "r");
+    if (file == nullptr) return nullptr;
+    char key[7];
+    std::snprintf(key, sizeof key, "%02X%02X%02X", address[0], address[1], address[2]);
+    std::memset(vendor_result, 0, sizeof vendor_result);
+    const char* result = nullptr;
+    char line[32];  // up to 31 characters; a longer line's rest reads as a line
+    while (std::fgets(line, sizeof line, file) != nullptr) {
+        if (std::strncmp(line, key, 6) != 0) continue;
+        // The seventh character separates; the name is characters 8 to 15.
+        std::size_t n = 0;
+        if (std::strlen(line) > 7) {
+            for (; n < 8 && line[7 + n] != '\0'; ++n) vendor_result[n] = line[7 + n];
+        }
+        while (n > 0 && (vendor_result[n - 1] == '\n' || vendor_result[n - 1] == '\r')) {
+            vendor_result[--n] = '\0';
+        }
+        result = vendor_result;
+        break;
+    }
+    std::fclose(file);
+    return result;
+}
+
+}  // namespace dhcpident
