@@ -7,6 +7,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <initializer_list>
 
 #include "dhcp/select.h"
 #include "driver/capture_run.h"
@@ -61,18 +62,10 @@ void on_shutdown_signal(int) {
     if (capture != nullptr) pcap_breakloop(capture);
 }
 
-pass_outcome run_capture_pass(const char* path) {
-    if (shutdown_requested) return pass_outcome::interrupted;
-    char error_text[PCAP_ERRBUF_SIZE] = "";
-    pcap_t* capture = pcap_open_offline(path, error_text);
-    if (capture == nullptr) {
-        std::fprintf(stderr, "Error: Unable to open device %s\n", error_text);
-        return pass_outcome::open_failed;
-    }
+pass_outcome run_opened_capture(pcap_t* capture) {
     // Published before the flag is tested again: a signal from here on
     // breaks the loop, one before it is seen below.
     active_capture = capture;
-    drop_privileges();
     if (const auto length = link_header_length(pcap_datalink(capture))) {
         the_run.link_header_len = *length;
     }
@@ -81,6 +74,18 @@ pass_outcome run_capture_pass(const char* path) {
     active_capture = nullptr;
     pcap_close(capture);
     return shutdown_requested ? pass_outcome::interrupted : pass_outcome::completed;
+}
+
+pass_outcome run_capture_pass(const char* path) {
+    if (shutdown_requested) return pass_outcome::interrupted;
+    char error_text[PCAP_ERRBUF_SIZE] = "";
+    pcap_t* capture = pcap_open_offline(path, error_text);
+    if (capture == nullptr) {
+        std::fprintf(stderr, "Error: Unable to open device %s\n", error_text);
+        return pass_outcome::open_failed;
+    }
+    drop_privileges();
+    return run_opened_capture(capture);
 }
 
 int run_dhcpident(int argc, char** argv) {

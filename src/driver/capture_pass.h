@@ -2,6 +2,8 @@
 // capture file.
 #pragma once
 
+#include <pcap/pcap.h>
+
 namespace dhcpident {
 
 inline constexpr const char capture_path[] = "/tmp/capfileall.pcap";
@@ -12,6 +14,12 @@ enum class pass_outcome {
     open_failed,  // the capture could not be opened; the error is written
     interrupted,  // a termination signal arrived; stop and summarise
 };
+
+// The part of a pass after the open and the privilege drop: sets the link
+// header length from the capture's link type, hands every frame to the
+// per-frame handler and closes the capture. Also the entry for tests and
+// fuzzing, which open captures of their own.
+pass_outcome run_opened_capture(pcap_t* capture);
 
 // Opens the capture at path, drops to the unprivileged account, sets the
 // link header length and hands every frame to the per-frame handler.

@@ -17,13 +17,14 @@ using testkit::option;
 class DecodeTest : public testing::Test {
 protected:
     // Decodes from an allocation of exactly the captured size, so that a
-    // read past it is caught by the sanitizers and valgrind.
+    // read past it is caught by the sanitizers and valgrind. The allocation
+    // lives until the next decode, as chaddr points into it.
     const dhcp_request& decode(const bytes& frame, std::size_t captured = SIZE_MAX,
                                std::uint16_t link_header = 14) {
         const std::size_t n = std::min(captured, frame.size());
-        auto exact = std::make_unique<std::uint8_t[]>(n == 0 ? 1 : n);
-        std::copy_n(frame.begin(), n, exact.get());
-        decode_dhcp_request(exact.get(), static_cast<std::uint32_t>(n), link_header, request_);
+        exact_ = std::make_unique<std::uint8_t[]>(n == 0 ? 1 : n);
+        std::copy_n(frame.begin(), n, exact_.get());
+        decode_dhcp_request(exact_.get(), static_cast<std::uint32_t>(n), link_header, request_);
         return request_;
     }
 
@@ -39,6 +40,7 @@ protected:
         return std::string(r.chaddr.data(), r.chaddr.data() + r.chaddr.size());
     }
 
+    std::unique_ptr<std::uint8_t[]> exact_;
     dhcp_request request_;
 };
 

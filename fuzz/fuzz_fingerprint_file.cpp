@@ -1,0 +1,31 @@
+// A fingerprint file, any bytes, through the loader, then a lookup over
+// whatever it loaded. The table is emptied again after every input.
+#include <cstdio>
+#include <cstdlib>
+#include <initializer_list>
+
+#include "fingerprint/fingerprint.h"
+#include "fingerprint/fingerprint_file.h"
+
+using namespace dhcpident;
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+    return std::freopen("/dev/null", "w", stdout) == nullptr;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    std::FILE* file = fmemopen(const_cast<std::uint8_t*>(data), size, "rb");
+    if (file == nullptr) return 0;
+    load_fingerprint_stream(file, "fuzz.prints");
+    std::fclose(file);
+    lookup_fingerprint(64, "\x35\x37", "\x01\x03", "");
+    for (std::size_t i = 0; i < fingerprint_count; ++i) {
+        fingerprint_entry& row = fingerprint_table[i];
+        for (const char* field : {row.option_list, row.request_list, row.vendor_text, row.device_name}) {
+            std::free(const_cast<char*>(field));
+        }
+        row = {};
+    }
+    fingerprint_count = 0;
+    return 0;
+}
