@@ -92,6 +92,11 @@ int main(int argc, char** argv) {
 
     const std::vector<bytes> frames = kit_frames();
     for (const bytes& frame : frames) write_frame_seed(out + "/frame", 1, frame.data(), frame.size());
+    // Frames cut short: around the tag, the headers and the options.
+    const bytes& tagged = frames[1];
+    for (std::size_t n = 0; n < tagged.size(); n += n < 48 ? 1 : 13) {
+        write_frame_seed(out + "/frame", 1, tagged.data(), n);
+    }
     write_file(out + "/capture/kit.pcap", capture_of(frames));
     write_file(out + "/capture/kit-sll.pcap", capture_of({frames[0]}, DLT_LINUX_SLL));
     capture_writer cut;

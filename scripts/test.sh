@@ -1,12 +1,26 @@
 #!/usr/bin/env bash
-# Builds everything and runs every test (unit and end-to-end) with CTest.
+# Builds everything and runs every test suite with CTest:
+#   build/       the device build's flags, on this machine
+#   build-asan/  the same suite with AddressSanitizer and UBSan
 # Run as root: the end-to-end tests run the program in private mount
-# namespaces.
+# namespaces. The capture corpus in ../shared/captures is used when present.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/common.sh
 need_packages "${build_packages[@]}" googletest libgtest-dev util-linux
 
-cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DDHCPIDENT_BUILD_TESTS=ON >/dev/null
-cmake --build build -j"$(nproc)"
-ctest --test-dir build --output-on-failure -j"$(nproc)"
+jobs=$(nproc)
+suite() {  # suite NAME BUILD_DIR CMAKE_ARGS...
+    local name=$1 dir=$2
+    shift 2
+    echo "== $name suite ($dir)"
+    cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DDHCPIDENT_BUILD_TESTS=ON "$@" >/dev/null
+    cmake --build "$dir" -j"$jobs" >/dev/null
+    local start=$SECONDS
+    ctest --test-dir "$dir" --output-on-failure -j"$jobs"
+    echo "$name suite: $((SECONDS - start)) s"
+    grep -hE '^(capture corpus|signals):' "$dir/Testing/Temporary/LastTest.log" || true
+}
+
+suite host build
+suite sanitizer build-asan -DDHCPIDENT_SANITIZE=ON

@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <stdexcept>
 
@@ -86,18 +87,45 @@ running_program::running_program(const program_setup& setup) {
     for (std::string& w : words) argv.push_back(w.data());
     argv.push_back(nullptr);
 
-    int out[2], err[2];
-    if (pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0) throw std::runtime_error("pipe");
+    int out[2], err[2], exec_done[2];
+    if (pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0 ||
+        pipe2(exec_done, O_CLOEXEC) != 0) {
+        throw std::runtime_error("pipe");
+    }
     pid_ = fork();
     if (pid_ < 0) throw std::runtime_error("fork");
     if (pid_ == 0) child(setup, argv.data(), out[1], err[1]);
     close(out[1]);
     close(err[1]);
+    close(exec_done[1]);
     out_fd_ = out[0];
     err_fd_ = err[0];
+    exec_fd_ = exec_done[0];
+}
+
+void running_program::wait_until_started() {
+    char byte;
+    while (read(exec_fd_, &byte, 1) < 0 && errno == EINTR) {
+    }
+    // The caught-signal mask in /proc: HUP, INT and TERM are bits 0, 1, 14.
+    const unsigned long wanted = (1ul << (SIGHUP - 1)) | (1ul << (SIGINT - 1)) | (1ul << (SIGTERM - 1));
+    const std::string status_path = "/proc/" + std::to_string(pid_) + "/status";
+    for (int i = 0; i < 2000; ++i) {
+        std::FILE* f = std::fopen(status_path.c_str(), "r");
+        if (f == nullptr) return;
+        char line[256];
+        unsigned long caught = 0;
+        while (std::fgets(line, sizeof line, f) != nullptr) {
+            if (std::sscanf(line, "SigCgt: %lx", &caught) == 1) break;
+        }
+        std::fclose(f);
+        if ((caught & wanted) == wanted) return;
+        usleep(1000);
+    }
 }
 
 running_program::~running_program() {
+    if (exec_fd_ >= 0) close(exec_fd_);
     if (pid_ > 0) {
         kill(pid_, SIGKILL);
         finish();

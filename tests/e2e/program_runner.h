@@ -33,6 +33,10 @@ public:
     running_program(const running_program&) = delete;
     running_program& operator=(const running_program&) = delete;
 
+    // Waits until the program runs and has its shutdown handlers in place,
+    // as far as /proc tells (under an emulator it may tell too early).
+    void wait_until_started();
+
     // Reads until stdout ends with text (true) or the program closes it.
     bool read_stdout_until(const std::string& text);
     void send(int signal_number);
@@ -44,6 +48,7 @@ private:
     pid_t pid_ = -1;
     int out_fd_ = -1;
     int err_fd_ = -1;
+    int exec_fd_ = -1;  // closes when the child has exec'd the program
     program_result result_;
 };
 

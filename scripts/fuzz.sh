@@ -1,0 +1,59 @@
+#!/usr/bin/env bash
+# Builds the libFuzzer harnesses (clang, ASan + UBSan) and runs each for
+# FUZZ_SECONDS (default 60), all three at once. Seeds come from the test kit
+# and, when present, ../shared/captures. Any finding fails the run and leaves
+# the input in build-fuzz/artifacts/.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+. scripts/common.sh
+need_packages "${build_packages[@]}" googletest libgtest-dev clang libclang-rt-14-dev
+
+seconds=${FUZZ_SECONDS:-60}
+jobs=$(nproc)
+[ -f build/CMakeCache.txt ] || cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build build --target make_fuzz_seeds -j"$jobs" >/dev/null
+CXX=clang++ cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DDHCPIDENT_FUZZ=ON \
+    -DDHCPIDENT_BUILD_TESTS=OFF >/dev/null
+cmake --build build-fuzz -j"$jobs" --target fuzz_frame fuzz_capture fuzz_fingerprint_file >/dev/null
+
+work=build-fuzz/run
+rm -rf "$work"
+mkdir -p "$work" build-fuzz/artifacts
+captures=../shared/captures
+[ -d "$captures" ] || captures=
+build/tests/make_fuzz_seeds "$work/seeds" $captures
+
+run() {  # run HARNESS SEED_KIND EXTRA_ARGS...
+    local harness=$1 kind=$2
+    shift 2
+    mkdir -p "$work/corpus-$harness"
+    build-fuzz/fuzz/"$harness" -max_total_time="$seconds" -print_final_stats=1 \
+        -close_fd_mask=3 -artifact_prefix=build-fuzz/artifacts/"$harness"- "$@" \
+        "$work/corpus-$harness" "$work/seeds/$kind" >"$work/$harness.log" 2>&1
+}
+
+pids=()
+run fuzz_frame frame & pids+=($!)
+if [ -n "$captures" ]; then
+    run fuzz_capture capture -max_len=65536 "$captures" & pids+=($!)
+else
+    run fuzz_capture capture -max_len=65536 & pids+=($!)
+fi
+run fuzz_fingerprint_file prints & pids+=($!)
+
+failed=0
+for pid in "${pids[@]}"; do wait "$pid" || failed=1; done
+
+total=0
+for harness in fuzz_frame fuzz_capture fuzz_fingerprint_file; do
+    runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$work/$harness.log" | tail -n 1)
+    findings=$(grep -c -E '^==[0-9]+==ERROR|runtime error:|deadly signal' "$work/$harness.log" || true)
+    printf 'fuzz: %-22s %10s executions in %s s, %s findings\n' "$harness" "${runs:-?}" "$seconds" "$findings"
+    total=$((total + ${runs:-0}))
+done
+echo "fuzz: $total executions in all"
+if [ "$failed" -ne 0 ]; then
+    echo "fuzz: a harness failed; its log:" >&2
+    grep -l -E 'ERROR|runtime error|deadly signal' "$work"/*.log | xargs -r tail -n 40 >&2
+    exit 1
+fi

@@ -1,0 +1,271 @@
+// The program against what it does not control: real captures from
+// elsewhere, damaged and unusual capture files, and termination signals at
+// any moment.
+#include <dirent.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstring>
+#include <fstream>
+#include <random>
+#include <sstream>
+#include <thread>
+
+#include "capture_writer.h"
+#include "dhcp/dhcp_request.h"
+#include "driver/link_type.h"
+#include "frame_builder.h"
+#include "program_runner.h"
+#include "text/render.h"
+
+namespace {
+
+using e2e::program_result;
+using e2e::program_setup;
+using testkit::bytes;
+
+constexpr char target[] = "00:1a:2b:3c:4d:5e";
+constexpr char open_error[] = "Error: Unable to open device ";
+constexpr char link_warning[] = "Warning: unable to find device link type!\n";
+
+class HostileTest : public testing::Test {
+protected:
+    static void SetUpTestSuite() { usable_ = e2e::can_run_end_to_end(); }
+    void SetUp() override {
+        if (!usable_) GTEST_SKIP() << "needs root and mount namespaces";
+    }
+    static program_result run(const std::string& capture, const std::string& mac = target) {
+        program_setup s;
+        s.capture = capture;
+        s.args = {mac};
+        return e2e::run_program(s);
+    }
+    static inline bool usable_ = false;
+};
+
+bytes request(const char* host) {
+    testkit::dhcp_frame f;
+    f.options = testkit::option(12, host);
+    return build(f);
+}
+
+std::string report(const char* host) {
+    return std::string("mac='") + target + "'\n\ndhcpvendor=''\nfingerprint=''\nhostname='" + host +
+           "'\n\n";
+}
+
+// pcapng, written by hand as libpcap has no writer for it: a section
+// header, one Ethernet interface, one enhanced packet block per frame.
+std::string pcapng_of(const std::vector<bytes>& frames) {
+    std::string out;
+    auto u32 = [&](std::uint32_t v) { out.append(reinterpret_cast<const char*>(&v), 4); };
+    auto u16 = [&](std::uint16_t v) { out.append(reinterpret_cast<const char*>(&v), 2); };
+    u32(0x0A0D0D0A), u32(28), u32(0x1A2B3C4D), u16(1), u16(0), u32(0xFFFFFFFF), u32(0xFFFFFFFF),
+        u32(28);
+    u32(1), u32(20), u16(1), u16(0), u32(65535), u32(20);
+    for (const bytes& frame : frames) {
+        const std::uint32_t padded = (static_cast<std::uint32_t>(frame.size()) + 3) & ~3u;
+        u32(6), u32(32 + padded), u32(0), u32(0), u32(0);
+        u32(static_cast<std::uint32_t>(frame.size())), u32(static_cast<std::uint32_t>(frame.size()));
+        out.append(frame.begin(), frame.end());
+        out.append(padded - frame.size(), '\0');
+        u32(32 + padded);
+    }
+    return out;
+}
+
+TEST_F(HostileTest, DamagedAndUnusualCaptureFiles) {
+    const std::string whole = testkit::capture_of({request("a"), request("b")});
+    const bytes third = request("c");
+    // Record headers are 16 bytes: caplen at offset 8, wire length at 12.
+    const std::string in_header = whole + std::string(8, '\x01');
+    std::string in_frame = testkit::capture_of({request("a"), request("b"), third});
+    in_frame.resize(in_frame.size() - third.size() / 2);
+
+    struct row {
+        const char* name;
+        std::string capture;
+        std::string out;
+        int status;
+    } rows[] = {
+        {"cut inside a record header", in_header, report("b"), 0},
+        {"cut inside a frame", in_frame, report("b"), 0},
+        {"pcapng", pcapng_of({request("a"), request("ng")}), report("ng"), 0},
+        {"empty file", "", "", 1},
+        {"bogus magic", "\xde\xad\xbe\xef" + whole.substr(4), "", 1},
+        {"header only, cut", whole.substr(0, 20), "", 1},
+    };
+    for (const row& r : rows) {
+        const program_result result = run(r.capture);
+        EXPECT_EQ(result.out, r.out) << r.name;
+        EXPECT_EQ(result.status, r.status) << r.name;
+        if (r.status == 1) {
+            EXPECT_EQ(result.err.rfind(open_error, 0), 0u) << r.name << ": " << result.err;
+            EXPECT_EQ(std::count(result.err.begin(), result.err.end(), '\n'), 1) << r.name;
+        } else {
+            EXPECT_EQ(result.err, "") << r.name;
+        }
+    }
+}
+
+// A client in the file whose request the program should report, if any.
+std::string client_in(const std::string& path) {
+    char error_text[PCAP_ERRBUF_SIZE];
+    pcap_t* capture = pcap_open_offline(path.c_str(), error_text);
+    if (capture == nullptr) return "";
+    testing::internal::CaptureStderr();
+    const std::uint16_t header_length =
+        dhcpident::link_header_length(pcap_datalink(capture)).value_or(0);
+    testing::internal::GetCapturedStderr();
+    pcap_pkthdr* header;
+    const u_char* frame;
+    dhcpident::dhcp_request request;
+    std::string found;
+    while (found.empty() && pcap_next_ex(capture, &header, &frame) == 1) {
+        dhcpident::decode_dhcp_request(frame, header->caplen, header_length, request);
+        if (request.chaddr_captured && request.message_type == 3 && request.hlen > 0 &&
+            request.hlen <= 6) {
+            found = dhcpident::hex_colon_text(request.chaddr.data(), request.hlen);
+        }
+    }
+    pcap_close(capture);
+    return found;
+}
+
+std::string slurp(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+bool only_link_warnings(const std::string& err) {
+    for (std::size_t at = 0; at < err.size(); at += std::strlen(link_warning)) {
+        if (err.compare(at, std::strlen(link_warning), link_warning) != 0) return false;
+    }
+    return true;
+}
+
+// Every capture of the shared corpus, most of them not DHCP and many of
+// them malformed on purpose: the program ends cleanly on each.
+TEST_F(HostileTest, SharedCaptureCorpusRunsClean) {
+    DIR* dir = opendir(DHCPIDENT_CAPTURES);
+    if (dir == nullptr) GTEST_SKIP() << "no capture corpus at " DHCPIDENT_CAPTURES;
+    std::vector<std::string> names;
+    while (const dirent* entry = readdir(dir)) {
+        if (entry->d_name[0] != '.') names.push_back(entry->d_name);
+    }
+    closedir(dir);
+    std::sort(names.begin(), names.end());
+
+    int clean = 0, refused = 0, reported = 0;
+    for (const std::string& name : names) {
+        const std::string path = std::string(DHCPIDENT_CAPTURES) + "/" + name;
+        const std::string capture = slurp(path);
+        const std::string client = client_in(path);
+        std::vector<std::string> targets{"zz", ""};
+        if (!client.empty()) targets.push_back(client);
+        bool ok = true;
+        for (const std::string& mac : targets) {
+            const program_result r = run(capture, mac);
+            const bool opened = r.status == 0 && only_link_warnings(r.err);
+            const bool refused_open = r.status == 1 && r.out.empty() &&
+                                      r.err.rfind(open_error, 0) == 0 &&
+                                      std::count(r.err.begin(), r.err.end(), '\n') == 1;
+            EXPECT_TRUE(opened || refused_open) << name << " " << mac << ": status " << r.status
+                                                << "\n" << r.err;
+            if (mac == "zz") {
+                EXPECT_EQ(r.out, "") << name;
+            }
+            if (!client.empty() && mac == client && opened) {
+                EXPECT_EQ(r.out.rfind("mac='" + client + "'\n", 0), 0u) << name << "\n" << r.out;
+                reported += r.out.size() >= 2 && r.out.compare(r.out.size() - 2, 2, "\n\n") == 0;
+            }
+            if (mac == "zz") refused += refused_open;
+            ok = ok && (opened || refused_open);
+        }
+        clean += ok;
+    }
+    std::printf("capture corpus: %d of %zu files ran clean (%d refused by libpcap), "
+                "%d clients reported\n", clean, names.size(), refused, reported);
+    EXPECT_EQ(static_cast<std::size_t>(clean), names.size());
+}
+
+// A capture whose two passes take about a second: a target request a third
+// and two thirds of the way through many frames of other traffic, so the
+// report comes two thirds into the second pass.
+std::string slow_capture(std::size_t filler) {
+    testkit::capture_writer writer;
+    const bytes other = bytes(14, 0x42);
+    for (std::size_t i = 0; i < filler; ++i) {
+        if (i == filler / 3) writer.add(request("first"));
+        if (i == 2 * filler / 3) writer.add(request("last"));
+        writer.add(other);
+    }
+    return writer.finish();
+}
+
+TEST_F(HostileTest, SignalAtARandomMomentNeverCutsOutput) {
+    const char* runs_text = std::getenv("DHCPIDENT_SIGNAL_RUNS");
+    const int runs = runs_text != nullptr ? std::atoi(runs_text) : 30;
+    using clock = std::chrono::steady_clock;
+
+    std::size_t filler = 1'000'000;
+    std::string capture;
+    double seconds = 0;
+    for (int attempt = 0; attempt < 4; ++attempt) {
+        capture = slow_capture(filler);
+        program_setup s;
+        s.capture = capture;
+        s.args = {target};
+        e2e::running_program program(s);
+        program.wait_until_started();
+        const auto start = clock::now();
+        const program_result plain = program.finish();
+        seconds = std::chrono::duration<double>(clock::now() - start).count();
+        ASSERT_EQ(plain.out, report("last"));
+        if (seconds >= 0.5 || filler >= 4'000'000) break;
+        filler = std::min<std::size_t>(4'000'000, filler * 2);
+    }
+
+    std::random_device seed_source;
+    const unsigned seed = seed_source();
+    std::mt19937 random(seed);
+    std::uniform_real_distribution<double> moment(0.0, 1.0 * seconds);
+    const int signals[] = {SIGTERM, SIGINT, SIGHUP};
+    int summaries = 0, reports_then_summaries = 0;
+    for (int i = 0; i < runs; ++i) {
+        program_setup s;
+        s.capture = capture;
+        s.args = {target};
+        e2e::running_program program(s);
+        program.wait_until_started();
+        std::this_thread::sleep_for(std::chrono::duration<double>(moment(random)));
+        program.send(signals[i % 3]);
+        const program_result r = program.finish();
+        SCOPED_TRACE("seed " + std::to_string(seed) + ", run " + std::to_string(i));
+        EXPECT_EQ(r.status, 0);
+        EXPECT_EQ(r.err, "");
+        std::string rest = r.out;
+        const bool has_report = rest.rfind(report("last"), 0) == 0;
+        if (has_report) rest.erase(0, report("last").size());
+        if (rest.empty()) {
+            EXPECT_TRUE(has_report) << r.out;  // finished before the signal
+            continue;
+        }
+        unsigned long processed = 0;
+        ASSERT_EQ(std::sscanf(rest.c_str(), "\nSignal received. Shutdown.\nProcessed %lu", &processed), 1)
+            << r.out;
+        EXPECT_EQ(rest, "\nSignal received. Shutdown.\nProcessed " + std::to_string(processed) +
+                            " DHCP requests.\n\n");
+        ++summaries;
+        reports_then_summaries += has_report;
+    }
+    std::printf("signals: %d runs over %zu frames (%.2f s a run), %d summaries, %d after the report\n",
+                runs, filler + 2, seconds, summaries, reports_then_summaries);
+    EXPECT_GT(summaries, runs / 2);
+}
+
+}  // namespace
