@@ -23,22 +23,25 @@ captures=../shared/captures
 [ -d "$captures" ] || captures=
 build/tests/make_fuzz_seeds "$work/seeds" $captures
 
-run() {  # run HARNESS SEED_KIND EXTRA_ARGS...
+run() {  # run HARNESS SEED_KIND [FLAGS...] [-- EXTRA_SEED_DIRS...]
+    # The first directory is the one libFuzzer writes new inputs to: always
+    # the run's own corpus, never a seed directory such as the shared
+    # captures.
     local harness=$1 kind=$2
     shift 2
+    local flags=() seeds=()
+    while [ $# -gt 0 ] && [ "$1" != -- ]; do flags+=("$1"); shift; done
+    [ $# -gt 0 ] && shift
+    seeds=("$@")
     mkdir -p "$work/corpus-$harness"
     build-fuzz/fuzz/"$harness" -max_total_time="$seconds" -print_final_stats=1 \
-        -close_fd_mask=3 -artifact_prefix=build-fuzz/artifacts/"$harness"- "$@" \
-        "$work/corpus-$harness" "$work/seeds/$kind" >"$work/$harness.log" 2>&1
+        -close_fd_mask=3 -artifact_prefix=build-fuzz/artifacts/"$harness"- "${flags[@]}" \
+        "$work/corpus-$harness" "$work/seeds/$kind" "${seeds[@]}" >"$work/$harness.log" 2>&1
 }
 
 pids=()
 run fuzz_frame frame & pids+=($!)
-if [ -n "$captures" ]; then
-    run fuzz_capture capture -max_len=65536 "$captures" & pids+=($!)
-else
-    run fuzz_capture capture -max_len=65536 & pids+=($!)
-fi
+run fuzz_capture capture -max_len=65536 -- $captures & pids+=($!)
 run fuzz_fingerprint_file prints & pids+=($!)
 
 failed=0

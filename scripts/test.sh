@@ -2,12 +2,14 @@
 # Builds everything and runs every test suite with CTest:
 #   build/       the device build's flags, on this machine
 #   build-asan/  the same suite with AddressSanitizer and UBSan
+#   build-mips/  cross-built for 32-bit big-endian MIPS, run under qemu-mips
 # Run as root: the end-to-end tests run the program in private mount
 # namespaces. The capture corpus in ../shared/captures is used when present.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/common.sh
-need_packages "${build_packages[@]}" googletest libgtest-dev util-linux
+need_packages "${build_packages[@]}" googletest libgtest-dev util-linux man-db groff \
+    g++-mips-linux-gnu qemu-user dpkg-dev flex bison
 
 jobs=$(nproc)
 suite() {  # suite NAME BUILD_DIR CMAKE_ARGS...
@@ -24,3 +26,7 @@ suite() {  # suite NAME BUILD_DIR CMAKE_ARGS...
 
 suite host build
 suite sanitizer build-asan -DDHCPIDENT_SANITIZE=ON
+bash scripts/mips-libpcap.sh build-mips/sysroot
+suite mips build-mips --toolchain cmake/mips-linux-gnu.cmake \
+    -DDHCPIDENT_MIPS_SYSROOT="$PWD/build-mips/sysroot"
+bash scripts/mips-figures.sh build-mips

@@ -158,7 +158,14 @@ TEST_F(HostileTest, SharedCaptureCorpusRunsClean) {
         if (entry->d_name[0] != '.') names.push_back(entry->d_name);
     }
     closedir(dir);
+    ASSERT_FALSE(names.empty()) << "no files read from " DHCPIDENT_CAPTURES;
     std::sort(names.begin(), names.end());
+#ifdef DHCPIDENT_EMULATOR
+    // Every tenth file: each run starts an emulator.
+    std::vector<std::string> subset;
+    for (std::size_t i = 0; i < names.size(); i += 10) subset.push_back(names[i]);
+    names.swap(subset);
+#endif
 
     int clean = 0, refused = 0, reported = 0;
     for (const std::string& name : names) {
@@ -208,8 +215,15 @@ std::string slow_capture(std::size_t filler) {
 }
 
 TEST_F(HostileTest, SignalAtARandomMomentNeverCutsOutput) {
-    const char* runs_text = std::getenv("DHCPIDENT_SIGNAL_RUNS");
-    const int runs = runs_text != nullptr ? std::atoi(runs_text) : 30;
+#ifdef DHCPIDENT_EMULATOR
+    // Under the emulator a run is many times slower, and the handlers the
+    // emulator installs for itself hide when the program's own are ready.
+    const int runs = 6;
+    const double earliest = 0.25;
+#else
+    const int runs = 30;
+    const double earliest = 0.0;
+#endif
     using clock = std::chrono::steady_clock;
 
     std::size_t filler = 1'000'000;
@@ -233,7 +247,7 @@ TEST_F(HostileTest, SignalAtARandomMomentNeverCutsOutput) {
     std::random_device seed_source;
     const unsigned seed = seed_source();
     std::mt19937 random(seed);
-    std::uniform_real_distribution<double> moment(0.0, 1.0 * seconds);
+    std::uniform_real_distribution<double> moment(earliest * seconds, seconds);
     const int signals[] = {SIGTERM, SIGINT, SIGHUP};
     int summaries = 0, reports_then_summaries = 0;
     for (int i = 0; i < runs; ++i) {

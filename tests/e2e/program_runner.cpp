@@ -49,12 +49,36 @@ void bind_file(const char* source, const char* target) {
     if (mount(source, target, nullptr, MS_BIND, nullptr) != 0) fail(target);
 }
 
-[[noreturn]] void child(const program_setup& setup, char* const* argv, int out_fd, int err_fd) {
-    const int program = open(DHCPIDENT_PROGRAM, O_RDONLY | O_CLOEXEC);
-    if (program < 0) fail("open program");
+[[maybe_unused]] void make_directories(const char* path) {
+    char partial[4096];
+    for (std::size_t i = 1; path[i] != '\0' && i < sizeof partial - 1; ++i) {
+        if (path[i] != '/') continue;
+        std::memcpy(partial, path, i);
+        partial[i] = '\0';
+        mkdir(partial, 0755);
+    }
+    mkdir(path, 0755);
+}
+
+[[noreturn]] void child(const program_setup& setup, const char* exec_path, char* const* argv,
+                        int out_fd, int err_fd) {
+#ifdef DHCPIDENT_KEEP_VISIBLE
+    // A directory the program needs (the target's libpcap) that may lie
+    // under the /tmp about to be covered: kept open, bound back after.
+    const int keep = open(DHCPIDENT_KEEP_VISIBLE, O_PATH | O_DIRECTORY);
+    if (keep < 0) fail(DHCPIDENT_KEEP_VISIBLE);
+#endif
     if (unshare(CLONE_NEWNS) != 0) fail("unshare");
     if (mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) fail("make private");
     if (mount("dhcpident-test", "/tmp", "tmpfs", 0, "mode=1777") != 0) fail("mount tmpfs");
+#ifdef DHCPIDENT_KEEP_VISIBLE
+    if (std::strncmp(DHCPIDENT_KEEP_VISIBLE, "/tmp/", 5) == 0) {
+        char keep_path[64];
+        std::snprintf(keep_path, sizeof keep_path, "/proc/self/fd/%d", keep);
+        make_directories(DHCPIDENT_KEEP_VISIBLE);
+        bind_file(keep_path, DHCPIDENT_KEEP_VISIBLE);
+    }
+#endif
     if (setup.capture) write_file("/tmp/capfileall.pcap", *setup.capture, setup.capture_mode);
     if (setup.passwd) {
         write_file("/tmp/.passwd", *setup.passwd, 0644);
@@ -72,16 +96,31 @@ void bind_file(const char* source, const char* target) {
     if (null_fd < 0 || dup2(null_fd, 0) < 0 || dup2(out_fd, 1) < 0 || dup2(err_fd, 2) < 0) {
         fail("dup2");
     }
-    // Run from the descriptor opened before /tmp was covered: the program
-    // may itself live under the machine's /tmp.
-    fexecve(program, argv, environ);
-    fail("fexecve");
+    // The program is run from a descriptor opened before /tmp was covered,
+    // since it may itself live under the machine's /tmp.
+    execve(exec_path, argv, environ);
+    fail("execve");
 }
 
 }  // namespace
 
 running_program::running_program(const program_setup& setup) {
-    std::vector<std::string> words{"dhcpident"};
+#ifdef DHCPIDENT_EMULATOR
+    // A target binary: the emulator opens it by its descriptor's name.
+    const int program = open(DHCPIDENT_PROGRAM, O_RDONLY);
+#else
+    const int program = open(DHCPIDENT_PROGRAM, O_RDONLY | O_CLOEXEC);
+#endif
+    if (program < 0) throw std::runtime_error("open " DHCPIDENT_PROGRAM);
+    const std::string program_path = "/proc/self/fd/" + std::to_string(program);
+    std::vector<std::string> words;
+#ifdef DHCPIDENT_EMULATOR
+    const std::string exec_path = DHCPIDENT_EMULATOR;
+    words = {DHCPIDENT_EMULATOR, "-L", DHCPIDENT_EMULATOR_RUNTIME, program_path};
+#else
+    const std::string exec_path = program_path;
+    words = {"dhcpident"};
+#endif
     words.insert(words.end(), setup.args.begin(), setup.args.end());
     std::vector<char*> argv;
     for (std::string& w : words) argv.push_back(w.data());
@@ -94,7 +133,8 @@ running_program::running_program(const program_setup& setup) {
     }
     pid_ = fork();
     if (pid_ < 0) throw std::runtime_error("fork");
-    if (pid_ == 0) child(setup, argv.data(), out[1], err[1]);
+    if (pid_ == 0) child(setup, exec_path.c_str(), argv.data(), out[1], err[1]);
+    close(program);
     close(out[1]);
     close(err[1]);
     close(exec_done[1]);
