@@ -120,38 +120,50 @@ void copy_value(byte_view frame, std::size_t at, std::uint8_t length, char* out)
 
 }  // namespace
 
+frame_layout locate_headers(byte_view frame, std::uint16_t link_header_len) {
+    frame_layout layout{};
+    layout.ip = link_header_len;
+    // Bytes 12-13 are tested whatever the link type: on a link without an
+    // Ethernet header they belong to something else and can still read as a
+    // tag, which then moves every offset by 4 bytes.
+    if (frame.has(tag_type_offset, 2) && frame.be16(tag_type_offset) == tag_type_8021q) {
+        layout.vlan_id = frame.be16(tag_control_offset) & tag_vlan_mask;
+        layout.ip += tag_length;
+    }
+    layout.udp = layout.ip + ip_header_length;
+    layout.bootp = layout.udp + udp_header_length;
+    layout.options = layout.bootp + bootp_options_offset;
+    return layout;
+}
+
+bool client_address(byte_view frame, const frame_layout& layout, byte_view& address) {
+    // A frame cut before its first option is no request at all.
+    if (!frame.has(0, layout.options)) return false;
+    // hlen may exceed the 16-byte chaddr field; the address then reads on
+    // into the following BOOTP fields, as long as they were captured.
+    const std::uint8_t hlen = frame.u8(layout.bootp + bootp_hlen_offset);
+    if (!frame.has(layout.bootp + bootp_chaddr_offset, hlen)) return false;
+    address = frame.sub(layout.bootp + bootp_chaddr_offset, hlen);
+    return true;
+}
+
 void decode_dhcp_request(const std::uint8_t* frame_bytes, std::uint32_t captured_length,
                          std::uint16_t link_header_len, dhcp_request& out) {
     out = dhcp_request{};
     const byte_view frame(frame_bytes, captured_length);
+    const frame_layout layout = locate_headers(frame, link_header_len);
+    out.vlan_id = layout.vlan_id;
+    if (!frame.has(0, layout.options)) return;
 
-    // Bytes 12-13 are tested whatever the link type: on a link without an
-    // Ethernet header they belong to something else and can still read as a
-    // tag, which then moves every offset by 4 bytes.
-    std::size_t ip = link_header_len;
-    if (frame.has(tag_type_offset, 2) && frame.be16(tag_type_offset) == tag_type_8021q) {
-        out.vlan_id = frame.be16(tag_control_offset) & tag_vlan_mask;
-        ip += tag_length;
-    }
-    const std::size_t udp = ip + ip_header_length;
-    const std::size_t bootp = udp + udp_header_length;
-    const std::size_t options = bootp + bootp_options_offset;
+    out.ip_ttl = frame.u8(layout.ip + ip_ttl_offset);
+    out.hlen = frame.u8(layout.bootp + bootp_hlen_offset);
+    out.chaddr_captured = client_address(frame, layout, out.chaddr);
 
-    // A frame cut before its first option is no request at all.
-    if (!frame.has(0, options)) return;
-
-    out.ip_ttl = frame.u8(ip + ip_ttl_offset);
-    out.hlen = frame.u8(bootp + bootp_hlen_offset);
-    // hlen may exceed the 16-byte chaddr field; the address then reads on
-    // into the following BOOTP fields, as long as they were captured.
-    out.chaddr = frame.sub(bootp + bootp_chaddr_offset, out.hlen);
-    out.chaddr_captured = frame.has(bootp + bootp_chaddr_offset, out.hlen);
-
-    const std::size_t udp_length = frame.be16(udp + udp_length_offset);
+    const std::size_t udp_length = frame.be16(layout.udp + udp_length_offset);
     const std::size_t options_area =
         udp_length > udp_length_before_options ? udp_length - udp_length_before_options : 0;
 
-    walk_items(frame, options, options_area,
+    walk_items(frame, layout.options, options_area,
                [&](std::uint8_t code, std::uint8_t length, std::size_t at) {
                    // An option whose value was not wholly captured ends the
                    // walk unapplied and unlisted. Real clients pad the area

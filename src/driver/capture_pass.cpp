@@ -14,9 +14,6 @@
 #include "driver/link_type.h"
 
 namespace dhcpident {
-
-capture_run the_run;
-
 namespace {
 
 volatile sig_atomic_t shutdown_requested;
@@ -98,7 +95,7 @@ int run_dhcpident(int argc, char** argv) {
                    stderr);
         return 1;
     }
-    std::memcpy(the_run.target_mac, argv[1], std::strlen(argv[1]) + 1);
+    set_target_mac(argv[1]);
     if (geteuid() != 0) {
         std::fputs("Error: You need to have root privileges\n", stderr);
         return 1;

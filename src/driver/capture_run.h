@@ -22,4 +22,8 @@ struct capture_run {
 // Zero at start; never reset between passes but for pass_index.
 extern capture_run the_run;
 
+// Sets the_run.target_mac; text holds at most target_mac_max_length
+// characters.
+void set_target_mac(const char* text);
+
 }  // namespace dhcpident

@@ -62,14 +62,21 @@ void bind_file(const char* source, const char* target) {
 
 [[noreturn]] void child(const program_setup& setup, const char* exec_path, char* const* argv,
                         int out_fd, int err_fd) {
-#ifdef DHCPIDENT_KEEP_VISIBLE
-    // A directory the program needs (the target's libpcap) that may lie
-    // under the /tmp about to be covered: kept open, bound back after.
-    const int keep = open(DHCPIDENT_KEEP_VISIBLE, O_PATH | O_DIRECTORY);
-    if (keep < 0) fail(DHCPIDENT_KEEP_VISIBLE);
-#endif
+    // Output first, so that the result shows where a setup step failed.
+    const int null_fd = open("/dev/null", O_RDONLY);
+    if (null_fd < 0 || dup2(null_fd, 0) < 0 || dup2(out_fd, 1) < 0 || dup2(err_fd, 2) < 0) {
+        fail("dup2");
+    }
     if (unshare(CLONE_NEWNS) != 0) fail("unshare");
     if (mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) fail("make private");
+#ifdef DHCPIDENT_KEEP_VISIBLE
+    // A directory the program needs (the target's libpcap) that may lie
+    // under the /tmp about to be covered: kept open, bound back after. It is
+    // opened inside the new namespace, as a bind mount takes its source
+    // from the caller's own.
+    const int keep = open(DHCPIDENT_KEEP_VISIBLE, O_RDONLY | O_DIRECTORY);
+    if (keep < 0) fail(DHCPIDENT_KEEP_VISIBLE);
+#endif
     if (mount("dhcpident-test", "/tmp", "tmpfs", 0, "mode=1777") != 0) fail("mount tmpfs");
 #ifdef DHCPIDENT_KEEP_VISIBLE
     if (std::strncmp(DHCPIDENT_KEEP_VISIBLE, "/tmp/", 5) == 0) {
@@ -91,10 +98,6 @@ void bind_file(const char* source, const char* target) {
     }
     if (setup.run_as && setresuid(*setup.run_as, *setup.run_as, *setup.run_as) != 0) {
         fail("setresuid");
-    }
-    const int null_fd = open("/dev/null", O_RDONLY);
-    if (null_fd < 0 || dup2(null_fd, 0) < 0 || dup2(out_fd, 1) < 0 || dup2(err_fd, 2) < 0) {
-        fail("dup2");
     }
     // The program is run from a descriptor opened before /tmp was covered,
     // since it may itself live under the machine's /tmp.
@@ -218,13 +221,14 @@ program_result running_program::finish() {
 
 program_result run_program(const program_setup& setup) { return running_program(setup).finish(); }
 
-bool can_run_end_to_end() {
-    if (geteuid() != 0) return false;
+std::string end_to_end_unavailable() {
+    if (geteuid() != 0) return "needs root";
     program_setup probe;
     probe.args = {"00:00:00:00:00:00"};
     probe.capture = "";  // not a capture: the program must say so and fail
     const program_result r = run_program(probe);
-    return r.err.rfind("runner: ", 0) != 0 && r.status == 1;
+    if (r.err.rfind("Error: Unable to open device ", 0) == 0 && r.status == 1) return "";
+    return "probe run gave status " + std::to_string(r.status) + ": " + r.err;
 }
 
 }  // namespace e2e

@@ -54,7 +54,8 @@ private:
 
 program_result run_program(const program_setup& setup);
 
-// Whether this machine lets the tests make a mount namespace as root.
-bool can_run_end_to_end();
+// Empty when this machine lets the tests run the program as root in a mount
+// namespace; otherwise why not.
+std::string end_to_end_unavailable();
 
 }  // namespace e2e
