@@ -15,7 +15,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     the_run = capture_run{};
-    std::strcpy(the_run.target_mac, "00:1a:2b:3c:4d:5e");
+    set_target_mac("00:1a:2b:3c:4d:5e");
     for (std::int32_t pass = 0; pass < 2; ++pass) {
         the_run.pass_index = pass;
         std::FILE* file = fmemopen(const_cast<std::uint8_t*>(data), size, "rb");

@@ -30,7 +30,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (request.chaddr_captured) {
         const char* text = hex_colon_text(request.chaddr.data(),
                                           static_cast<std::uint8_t>(request.chaddr.size()));
-        if (std::strlen(text) <= target_mac_max_length) std::strcpy(the_run.target_mac, text);
+        if (std::strlen(text) <= target_mac_max_length) set_target_mac(text);
     }
     pcap_pkthdr header{};
     header.caplen = header.len = captured;

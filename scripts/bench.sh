@@ -8,17 +8,17 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/common.sh
-need_packages "${build_packages[@]}" libbenchmark-dev time util-linux
+need_packages "${build_packages[@]}" libbenchmark-dev util-linux
 
 frames=${BENCH_FRAMES:-1000000}
 pairs=${BENCH_PAIRS:-7}
 dir=build-bench
 cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=Release -DDHCPIDENT_BUILD_TESTS=OFF >/dev/null
-cmake --build "$dir" -j"$(nproc)" --target dhcpident bench_gen_capture bench_floor >/dev/null
+cmake --build "$dir" -j"$(nproc)" --target dhcpident bench_gen_capture bench_floor bench_measure >/dev/null
 capture=$dir/bench-$frames.pcap
 [ -f "$capture" ] || "$dir/bench/bench_gen_capture" "$frames" 1 "$capture"
 
-# measure PROGRAM ARGS...: prints "wall cpu maxrss_kib" of one run.
+# measure PROGRAM ARGS...: prints "wall cpu peak_rss_kib" of one run.
 measure() {
     unshare --mount --propagation private sh -c '
         exec 3<"$1"
@@ -26,8 +26,7 @@ measure() {
         touch /tmp/capfileall.pcap
         mount --bind /proc/self/fd/3 /tmp/capfileall.pcap
         shift
-        /usr/bin/time -f "%e %U %S %M" -o /tmp/.time "$@" >/dev/null
-        cat /tmp/.time' sh "$capture" "$@" | awk '{ printf "%s %.3f %s\n", $1, $2 + $3, $4 }'
+        exec "$@"' sh "$capture" "$PWD/$dir/bench/bench_measure" "$@"
 }
 
 program=("$PWD/$dir/dhcpident" 00:1a:2b:3c:4d:5e)
@@ -45,11 +44,11 @@ median() { sort -g | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] 
 col() { awk -v c="$2" '{ print $c }' "$1"; }
 echo "capture: $frames frames, $(stat -c %s "$capture") bytes; $pairs pairs; CPU: $(sed -n 's/^model name\s*: //p' /proc/cpuinfo | head -n 1)"
 for who in program floor; do
-    printf '%-8s wall %6.3f s  cpu %6.3f s  peak rss %6d KiB (medians)\n' "$who" \
+    printf '%-8s wall %7.4f s  cpu %7.4f s  peak rss %6d KiB (medians)\n' "$who" \
         "$(col "$dir/$who.runs" 1 | median)" "$(col "$dir/$who.runs" 2 | median)" \
         "$(col "$dir/$who.runs" 3 | median)"
 done
-ratio=$(paste "$dir/program.runs" "$dir/floor.runs" | awk '{ print ($5 > 0) ? $2 / $5 : 0 }' | median)
+ratio=$(paste "$dir/program.runs" "$dir/floor.runs" | awk '{ printf "%.4f\n", ($5 > 0) ? $2 / $5 : 0 }' | median)
 rss=$(( $(col "$dir/program.runs" 3 | median) - $(col "$dir/floor.runs" 3 | median) ))
 echo "cpu ratio program/floor: $ratio (median of pairwise ratios; goal at most 1.10)"
 echo "peak memory above the floor: $rss KiB (goal within 1024 KiB)"

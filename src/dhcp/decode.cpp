@@ -3,34 +3,10 @@
 
 #include "dhcp/byte_view.h"
 #include "dhcp/dhcp_request.h"
+#include "dhcp/frame_layout.h"
 
 namespace dhcpident {
 namespace {
-
-// Frame layout. The decoder applies no filter: it does not test the
-// EtherType (beyond the one tag below), the IP version or protocol, or the
-// UDP ports, and reads every frame at these fixed offsets.
-constexpr std::size_t tag_type_offset = 12;     // EtherType, or the 802.1Q TPID
-constexpr std::uint16_t tag_type_8021q = 0x8100;
-constexpr std::size_t tag_control_offset = 14;  // 802.1Q TCI: priority, DEI, VLAN id
-constexpr std::uint16_t tag_vlan_mask = 0x0FFF;
-constexpr std::size_t tag_length = 4;
-
-constexpr std::size_t ip_ttl_offset = 8;
-constexpr std::size_t ip_header_length = 20;  // IHL is not read: options are not expected
-constexpr std::size_t udp_length_offset = 4;
-constexpr std::size_t udp_header_length = 8;
-
-constexpr std::size_t bootp_hlen_offset = 2;
-constexpr std::size_t bootp_chaddr_offset = 28;
-constexpr std::size_t bootp_fixed_length = 236;  // op .. file, RFC 2131
-constexpr std::size_t magic_cookie_length = 4;   // 99.130.83.99, not checked
-constexpr std::size_t bootp_options_offset = bootp_fixed_length + magic_cookie_length;
-static_assert(bootp_options_offset == 240);
-// UDP length covering the UDP header, the fixed BOOTP part and the cookie:
-// what is left of it is the options area.
-constexpr std::size_t udp_length_before_options = udp_header_length + bootp_options_offset;
-static_assert(udp_length_before_options == 248);
 
 // DHCP option codes, RFC 2132 and RFC 3046.
 constexpr std::uint8_t option_pad = 0;
@@ -119,33 +95,6 @@ void copy_value(byte_view frame, std::size_t at, std::uint8_t length, char* out)
 }
 
 }  // namespace
-
-frame_layout locate_headers(byte_view frame, std::uint16_t link_header_len) {
-    frame_layout layout{};
-    layout.ip = link_header_len;
-    // Bytes 12-13 are tested whatever the link type: on a link without an
-    // Ethernet header they belong to something else and can still read as a
-    // tag, which then moves every offset by 4 bytes.
-    if (frame.has(tag_type_offset, 2) && frame.be16(tag_type_offset) == tag_type_8021q) {
-        layout.vlan_id = frame.be16(tag_control_offset) & tag_vlan_mask;
-        layout.ip += tag_length;
-    }
-    layout.udp = layout.ip + ip_header_length;
-    layout.bootp = layout.udp + udp_header_length;
-    layout.options = layout.bootp + bootp_options_offset;
-    return layout;
-}
-
-bool client_address(byte_view frame, const frame_layout& layout, byte_view& address) {
-    // A frame cut before its first option is no request at all.
-    if (!frame.has(0, layout.options)) return false;
-    // hlen may exceed the 16-byte chaddr field; the address then reads on
-    // into the following BOOTP fields, as long as they were captured.
-    const std::uint8_t hlen = frame.u8(layout.bootp + bootp_hlen_offset);
-    if (!frame.has(layout.bootp + bootp_chaddr_offset, hlen)) return false;
-    address = frame.sub(layout.bootp + bootp_chaddr_offset, hlen);
-    return true;
-}
 
 void decode_dhcp_request(const std::uint8_t* frame_bytes, std::uint32_t captured_length,
                          std::uint16_t link_header_len, dhcp_request& out) {

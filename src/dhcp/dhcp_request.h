@@ -35,23 +35,6 @@ struct dhcp_request {
     std::uint8_t circuit_port;
 };
 
-// Where a frame's headers lie, from the link header length and the one
-// 802.1Q tag the decoder recognises.
-struct frame_layout {
-    std::uint16_t vlan_id;
-    std::size_t ip;       // IP header
-    std::size_t udp;      // UDP header
-    std::size_t bootp;    // BOOTP message
-    std::size_t options;  // first DHCP option, behind the magic cookie
-};
-
-frame_layout locate_headers(byte_view frame, std::uint16_t link_header_len);
-
-// The client hardware address (hlen bytes at BOOTP offset 28). False when
-// the frame ends before its first option or before the end of the address:
-// such a frame is never a request from the target.
-bool client_address(byte_view frame, const frame_layout& layout, byte_view& address);
-
 // Decodes the frame at fixed offsets. link_header_len is the number of bytes
 // in front of the IP header for the capture's link type; captured_length is
 // the number of frame bytes libpcap captured, the bound of every read.

@@ -66,6 +66,28 @@ const char* decimal_list_text(const char* list) {
     return text.finish();
 }
 
+namespace {
+
+int lower_hex_digit(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    return -1;
+}
+
+}  // namespace
+
+int parse_hex_colon_text(const char* text, std::uint8_t* out, std::size_t capacity) {
+    std::size_t count = 0;
+    for (const char* at = text; *at != '\0'; at += 2) {
+        if (count != 0 && *at++ != ':') return -1;
+        const int high = lower_hex_digit(at[0]);
+        const int low = high < 0 ? -1 : lower_hex_digit(at[1]);
+        if (low < 0 || count == capacity) return -1;
+        out[count++] = static_cast<std::uint8_t>(high << 4 | low);
+    }
+    return static_cast<int>(count);
+}
+
 const char* dotted_quad_text(const std::uint8_t* quad) {
     bounded_text text(quad_result, sizeof quad_result);
     for (int i = 0; i < 4; ++i) {

@@ -22,6 +22,11 @@ const char* hex_colon_text(const std::uint8_t* bytes, std::uint8_t count);
 // must hold at most 255 bytes before its terminator.
 const char* decimal_list_text(const char* list);
 
+// The inverse of hex_colon_text: the bytes whose text is exactly text, at
+// most capacity of them. -1 when no bytes render to it (upper-case digits,
+// a missing or extra ":", more than capacity bytes).
+int parse_hex_colon_text(const char* text, std::uint8_t* out, std::size_t capacity);
+
 // Four bytes in wire order as "a.b.c.d".
 const char* dotted_quad_text(const std::uint8_t* quad);
 

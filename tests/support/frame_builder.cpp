@@ -1,5 +1,7 @@
 #include "frame_builder.h"
 
+#include <algorithm>
+
 namespace testkit {
 namespace {
 
@@ -11,8 +13,10 @@ void put16(bytes& out, std::uint16_t value) {
 }  // namespace
 
 bytes option(std::uint8_t code, const bytes& value) {
-    bytes out{code, static_cast<std::uint8_t>(value.size())};
-    out.insert(out.end(), value.begin(), value.end());
+    bytes out(2 + value.size());
+    out[0] = code;
+    out[1] = static_cast<std::uint8_t>(value.size());
+    std::copy(value.begin(), value.end(), out.begin() + 2);
     return out;
 }
 

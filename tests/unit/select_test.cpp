@@ -28,7 +28,7 @@ protected:
         set_target("00:1a:2b:3c:4d:5e");
     }
 
-    static void set_target(const char* text) { std::strcpy(the_run.target_mac, text); }
+    static void set_target(const char* text) { set_target_mac(text); }
 
     static void feed(const std::vector<bytes>& frames) {
         for (const bytes& frame : frames) {
