@@ -102,6 +102,7 @@ void decode_dhcp_request(const std::uint8_t* frame_bytes, std::uint32_t captured
     const byte_view frame(frame_bytes, captured_length);
     const frame_layout layout = locate_headers(frame, link_header_len);
     out.vlan_id = layout.vlan_id;
+    // A frame cut before its first option is no request at all.
     if (!frame.has(0, layout.options)) return;
 
     out.ip_ttl = frame.u8(layout.ip + ip_ttl_offset);
