@@ -70,12 +70,7 @@ int main(int argc, char** argv) {
         }
     }
     const std::string file = writer.finish();
-    std::FILE* out = std::fopen(argv[3], "wb");
-    if (out == nullptr || std::fwrite(file.data(), 1, file.size(), out) != file.size() ||
-        std::fclose(out) != 0) {
-        std::perror(argv[3]);
-        return 1;
-    }
+    if (!save(argv[3], file)) return 1;
     std::printf("%lu frames, %lu target requests, %zu bytes\n", count, target_requests, file.size());
     return 0;
 }

@@ -1,8 +1,6 @@
 // A fingerprint file, any bytes, through the loader, then a lookup over
 // whatever it loaded. The table is emptied again after every input.
 #include <cstdio>
-#include <cstdlib>
-#include <initializer_list>
 
 #include "fingerprint/fingerprint.h"
 #include "fingerprint/fingerprint_file.h"
@@ -19,13 +17,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     load_fingerprint_stream(file, "fuzz.prints");
     std::fclose(file);
     lookup_fingerprint(64, "\x35\x37", "\x01\x03", "");
-    for (std::size_t i = 0; i < fingerprint_count; ++i) {
-        fingerprint_entry& row = fingerprint_table[i];
-        for (const char* field : {row.option_list, row.request_list, row.vendor_text, row.device_name}) {
-            std::free(const_cast<char*>(field));
-        }
-        row = {};
-    }
-    fingerprint_count = 0;
+    unload_fingerprint_rows();
     return 0;
 }

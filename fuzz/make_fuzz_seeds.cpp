@@ -23,11 +23,7 @@ namespace {
 int written = 0;
 
 void write_file(const std::string& path, const std::string& data) {
-    std::FILE* f = std::fopen(path.c_str(), "wb");
-    if (f == nullptr) return;
-    std::fwrite(data.data(), 1, data.size(), f);
-    std::fclose(f);
-    ++written;
+    if (save(path, data)) ++written;
 }
 
 void write_frame_seed(const std::string& dir, int selector, const std::uint8_t* frame,

@@ -39,12 +39,5 @@ int main(int argc, char** argv) {
     writer.add(build(laptop_request));
     writer.add(non_dhcp_frame(2));
     writer.add(build(renewal));
-    const std::string file = writer.finish();
-    std::FILE* out = std::fopen(argv[1], "wb");
-    if (out == nullptr || std::fwrite(file.data(), 1, file.size(), out) != file.size() ||
-        std::fclose(out) != 0) {
-        std::perror(argv[1]);
-        return 1;
-    }
-    return 0;
+    return save(argv[1], writer.finish()) ? 0 : 1;
 }

@@ -176,6 +176,18 @@ std::uint16_t load_fingerprint_stream(std::FILE* file, const char* name) {
     return fingerprint_count;
 }
 
+void unload_fingerprint_rows() {
+    for (std::size_t i = 0; i < fingerprint_count && i < fingerprint_table_capacity; ++i) {
+        fingerprint_entry& row = fingerprint_table[i];
+        std::free(const_cast<char*>(row.option_list));
+        std::free(const_cast<char*>(row.request_list));
+        std::free(const_cast<char*>(row.vendor_text));
+        std::free(const_cast<char*>(row.device_name));
+        row = fingerprint_entry{};
+    }
+    fingerprint_count = 0;
+}
+
 std::uint16_t load_fingerprint_file() {
     std::FILE* file = std::fopen(fingerprint_file_name, "r");
     if (file == nullptr) {

@@ -20,6 +20,10 @@ inline constexpr const char vendor_prefix_file_name[] = "oui";
 // empty lines, are skipped. Problems are reported on stderr.
 std::uint16_t load_fingerprint_file();
 
+// Frees the rows' fields and empties the table: for a table whose every row
+// the loader added.
+void unload_fingerprint_rows();
+
 // The same over an open stream; name is used in messages only.
 std::uint16_t load_fingerprint_stream(std::FILE* file, const char* name);
 

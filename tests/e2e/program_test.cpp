@@ -10,6 +10,7 @@
 
 #include "capture_writer.h"
 #include "frame_builder.h"
+#include "e2e_fixture.h"
 #include "program_runner.h"
 
 namespace {
@@ -43,23 +44,14 @@ std::string report_for(const char* host) {
            "option82=remote_id 02:10:20:30:40:50 circuit_id vlan 100 unit 1 port 5\n\n";
 }
 
-class ProgramTest : public testing::Test {
+class ProgramTest : public e2e::EndToEndTest {
 protected:
-    static void SetUpTestSuite() { unavailable_ = e2e::end_to_end_unavailable(); }
-    void SetUp() override {
-        // CI runs as root with namespaces: there a skip would hide a fault.
-        if (!unavailable_.empty() && std::getenv("CI") != nullptr) FAIL() << unavailable_;
-        if (!unavailable_.empty()) GTEST_SKIP() << unavailable_;
-    }
-
     static program_setup with_capture(std::string capture, std::vector<std::string> args = {target}) {
         program_setup s;
         s.capture = std::move(capture);
         s.args = std::move(args);
         return s;
     }
-
-    static inline std::string unavailable_;
 };
 
 struct listed_case {

@@ -37,6 +37,16 @@ std::string capture_writer::finish() {
     return std::string(buffer_, size_);
 }
 
+bool save(const std::string& path, const std::string& data) {
+    std::FILE* out = std::fopen(path.c_str(), "wb");
+    if (out == nullptr || std::fwrite(data.data(), 1, data.size(), out) != data.size() ||
+        std::fclose(out) != 0) {
+        std::perror(path.c_str());
+        return false;
+    }
+    return true;
+}
+
 std::string capture_of(const std::vector<std::vector<std::uint8_t>>& frames, int link_type) {
     capture_writer writer(link_type);
     for (const auto& frame : frames) writer.add(frame);

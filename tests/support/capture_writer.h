@@ -35,6 +35,9 @@ private:
     std::uint32_t frames_ = 0;
 };
 
+// Writes data to path; false, with the reason on stderr, when it cannot.
+bool save(const std::string& path, const std::string& data);
+
 // A capture with the given frames, each captured whole.
 std::string capture_of(const std::vector<std::vector<std::uint8_t>>& frames,
                        int link_type = DLT_EN10MB);

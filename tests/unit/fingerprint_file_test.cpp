@@ -33,16 +33,7 @@ protected:
         rmdir(dir_.c_str());
     }
 
-    static void clear_table() {
-        for (std::size_t i = 0; i < fingerprint_count; ++i) {
-            fingerprint_entry& row = fingerprint_table[i];
-            for (const char* field : {row.option_list, row.request_list, row.vendor_text, row.device_name}) {
-                std::free(const_cast<char*>(field));
-            }
-            row = {};
-        }
-        fingerprint_count = 0;
-    }
+    static void clear_table() { unload_fingerprint_rows(); }
 
     static void write(const char* name, const std::string& content) {
         std::ofstream(name, std::ios::binary) << content;
