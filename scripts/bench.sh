@@ -8,7 +8,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/common.sh
-need_packages "${build_packages[@]}" libbenchmark-dev util-linux
+need_packages "${build_packages[@]}" libbenchmark-dev
 
 frames=${BENCH_FRAMES:-1000000}
 pairs=${BENCH_PAIRS:-7}
@@ -18,19 +18,22 @@ cmake --build "$dir" -j"$(nproc)" --target dhcpident bench_gen_capture bench_flo
 capture=$dir/bench-$frames.pcap
 [ -f "$capture" ] || "$dir/bench/bench_gen_capture" "$frames" 1 "$capture"
 
-# measure PROGRAM ARGS...: prints "wall cpu peak_rss_kib" of one run.
+# measure PROGRAM ARGS...: prints "wall cpu peak_rss_kib" of one run. The
+# capture and the binaries are opened before /tmp is covered, since the
+# checkout may itself live under /tmp; the binaries run from their
+# descriptors.
 measure() {
     unshare --mount --propagation private sh -c '
-        exec 3<"$1"
+        exec 3<"$1" 4<"$2" 5<"$3"
         mount -t tmpfs -o mode=1777 dhcpident-bench /tmp
         touch /tmp/capfileall.pcap
         mount --bind /proc/self/fd/3 /tmp/capfileall.pcap
-        shift
-        exec "$@"' sh "$capture" "$PWD/$dir/bench/bench_measure" "$@"
+        shift 3
+        exec /proc/self/fd/4 /proc/self/fd/5 "$@"' sh "$capture" "$dir/bench/bench_measure" "$@"
 }
 
-program=("$PWD/$dir/dhcpident" 00:1a:2b:3c:4d:5e)
-floor=("$PWD/$dir/bench/bench_floor" /tmp/capfileall.pcap)
+program=("$dir/dhcpident" 00:1a:2b:3c:4d:5e)
+floor=("$dir/bench/bench_floor" /tmp/capfileall.pcap)
 measure "${program[@]}" >/dev/null  # warm-up: the capture into the page cache
 measure "${floor[@]}" >/dev/null
 : >"$dir/program.runs"
@@ -56,5 +59,5 @@ echo "peak memory above the floor: $rss KiB (goal within 1024 KiB)"
 if command -v tshark >/dev/null && [ -z "${CI:-}" ]; then
     start=$(date +%s.%N)
     tshark -r "$capture" -T fields -e eth.src -e dhcp.option.hostname -Y dhcp >/dev/null 2>&1 || true
-    echo "tshark field extraction, one pass: $(echo "$(date +%s.%N) - $start" | bc) s wall"
+    echo "tshark field extraction, one pass: $(awk -v a="$start" -v b="$(date +%s.%N)" 'BEGIN { printf "%.3f", b - a }') s wall"
 fi

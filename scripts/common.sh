@@ -12,4 +12,4 @@ need_packages() {
     fi
 }
 
-build_packages=(g++ cmake make pkg-config libpcap-dev)
+build_packages=(g++ cmake make pkg-config libpcap-dev util-linux mount)

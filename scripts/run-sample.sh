@@ -5,7 +5,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/common.sh
-need_packages "${build_packages[@]}" util-linux
+need_packages "${build_packages[@]}"
 
 if [ ! -f build/CMakeCache.txt ]; then
     cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DDHCPIDENT_BUILD_TESTS=OFF >/dev/null

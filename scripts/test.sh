@@ -8,8 +8,8 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/common.sh
-need_packages "${build_packages[@]}" googletest libgtest-dev util-linux man-db groff \
-    g++-mips-linux-gnu qemu-user dpkg-dev flex bison
+need_packages "${build_packages[@]}" googletest libgtest-dev libbenchmark-dev man-db groff \
+    g++-mips-linux-gnu qemu-user dpkg-dev xz-utils flex bison
 
 jobs=$(nproc)
 suite() {  # suite NAME BUILD_DIR CMAKE_ARGS...
