@@ -5,6 +5,8 @@
 # build directory: the machine's sources are read, never changed.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+. scripts/common.sh
+need_packages "${build_packages[@]}" g++-mips-linux-gnu dpkg-dev xz-utils flex bison
 sysroot=$(realpath -m "${1:-build-mips/sysroot}")
 if [ -f "$sysroot/usr/lib/pkgconfig/libpcap.pc" ]; then
     echo "libpcap for MIPS: cached in $sysroot"
