@@ -21,6 +21,11 @@ extern "C" char** environ;
 namespace e2e {
 namespace {
 
+#ifdef DHCPIDENT_EMULATOR
+// Where the target's libraries appear inside the program's private /tmp.
+constexpr char emulator_library_dir[] = "/tmp/.target-libraries";
+#endif
+
 // In the child, between fork and exec: system calls only.
 [[noreturn]] void fail(const char* what) {
     const char* reason = std::strerror(errno);
@@ -49,17 +54,6 @@ void bind_file(const char* source, const char* target) {
     if (mount(source, target, nullptr, MS_BIND, nullptr) != 0) fail(target);
 }
 
-[[maybe_unused]] void make_directories(const char* path) {
-    char partial[4096];
-    for (std::size_t i = 1; path[i] != '\0' && i < sizeof partial - 1; ++i) {
-        if (path[i] != '/') continue;
-        std::memcpy(partial, path, i);
-        partial[i] = '\0';
-        mkdir(partial, 0755);
-    }
-    mkdir(path, 0755);
-}
-
 [[noreturn]] void child(const program_setup& setup, const char* exec_path, char* const* argv,
                         int out_fd, int err_fd) {
     // Output first, so that the result shows where a setup step failed.
@@ -69,22 +63,21 @@ void bind_file(const char* source, const char* target) {
     }
     if (unshare(CLONE_NEWNS) != 0) fail("unshare");
     if (mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) fail("make private");
-#ifdef DHCPIDENT_KEEP_VISIBLE
-    // A directory the program needs (the target's libpcap) that may lie
-    // under the /tmp about to be covered: kept open, bound back after. It is
-    // opened inside the new namespace, as a bind mount takes its source
-    // from the caller's own.
-    const int keep = open(DHCPIDENT_KEEP_VISIBLE, O_RDONLY | O_DIRECTORY);
-    if (keep < 0) fail(DHCPIDENT_KEEP_VISIBLE);
+#ifdef DHCPIDENT_EMULATOR_LIBRARIES
+    // The target's libpcap lives in the build tree, which may lie under the
+    // /tmp about to be covered, or in a directory the unprivileged runs
+    // cannot enter. It is bound at a path open to all inside the new /tmp;
+    // opened here, since a bind mount takes its source from the caller's own
+    // namespace.
+    const int libraries = open(DHCPIDENT_EMULATOR_LIBRARIES, O_RDONLY | O_DIRECTORY);
+    if (libraries < 0) fail(DHCPIDENT_EMULATOR_LIBRARIES);
 #endif
     if (mount("dhcpident-test", "/tmp", "tmpfs", 0, "mode=1777") != 0) fail("mount tmpfs");
-#ifdef DHCPIDENT_KEEP_VISIBLE
-    if (std::strncmp(DHCPIDENT_KEEP_VISIBLE, "/tmp/", 5) == 0) {
-        char keep_path[64];
-        std::snprintf(keep_path, sizeof keep_path, "/proc/self/fd/%d", keep);
-        make_directories(DHCPIDENT_KEEP_VISIBLE);
-        bind_file(keep_path, DHCPIDENT_KEEP_VISIBLE);
-    }
+#ifdef DHCPIDENT_EMULATOR_LIBRARIES
+    char libraries_path[64];
+    std::snprintf(libraries_path, sizeof libraries_path, "/proc/self/fd/%d", libraries);
+    if (mkdir(emulator_library_dir, 0755) != 0) fail(emulator_library_dir);
+    bind_file(libraries_path, emulator_library_dir);
 #endif
     if (setup.capture) write_file("/tmp/capfileall.pcap", *setup.capture, setup.capture_mode);
     if (setup.passwd) {
@@ -119,7 +112,8 @@ running_program::running_program(const program_setup& setup) {
     std::vector<std::string> words;
 #ifdef DHCPIDENT_EMULATOR
     const std::string exec_path = DHCPIDENT_EMULATOR;
-    words = {DHCPIDENT_EMULATOR, "-L", DHCPIDENT_EMULATOR_RUNTIME, program_path};
+    words = {DHCPIDENT_EMULATOR, "-L", DHCPIDENT_EMULATOR_RUNTIME, "-E",
+             std::string("LD_LIBRARY_PATH=") + emulator_library_dir, program_path};
 #else
     const std::string exec_path = program_path;
     words = {"dhcpident"};
