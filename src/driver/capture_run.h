@@ -9,6 +9,8 @@ namespace dhcpident {
 
 // Longest target text: six bytes as "aa:bb:cc:dd:ee:ff".
 inline constexpr std::size_t target_mac_max_length = 17;
+// The most address bytes such a text can name: "xx" and ":xx" per byte.
+inline constexpr std::size_t target_max_bytes = (target_mac_max_length + 1) / 3;
 
 struct capture_run {
     char target_mac[target_mac_max_length + 1];
@@ -20,7 +22,7 @@ struct capture_run {
     // target_mac as the address bytes whose text it is, so frames can be
     // compared without rendering; -1 when no address renders to it.
     std::int16_t target_length;
-    std::uint8_t target_bytes[6];
+    std::uint8_t target_bytes[target_max_bytes];
 };
 
 // Zero at start; never reset between passes but for pass_index.

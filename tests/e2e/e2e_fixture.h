@@ -6,13 +6,26 @@
 
 #include <cstdlib>
 #include <string>
+#include <vector>
 
 #include "program_runner.h"
 
 namespace e2e {
 
+// The client the captures of the suites are built around.
+inline constexpr char target[] = "00:1a:2b:3c:4d:5e";
+inline constexpr char open_error[] = "Error: Unable to open device ";
+
 class EndToEndTest : public testing::Test {
 protected:
+    static program_setup with_capture(std::string capture,
+                                      std::vector<std::string> args = {target}) {
+        program_setup s;
+        s.capture = std::move(capture);
+        s.args = std::move(args);
+        return s;
+    }
+
     static void SetUpTestSuite() { unavailable_ = end_to_end_unavailable(); }
     void SetUp() override {
         // CI runs as root with namespaces: there a skip would hide a fault.

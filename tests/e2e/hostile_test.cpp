@@ -25,21 +25,15 @@
 
 namespace {
 
-using e2e::program_result;
-using e2e::program_setup;
+using namespace e2e;
 using testkit::bytes;
 
-constexpr char target[] = "00:1a:2b:3c:4d:5e";
-constexpr char open_error[] = "Error: Unable to open device ";
 constexpr char link_warning[] = "Warning: unable to find device link type!\n";
 
 class HostileTest : public e2e::EndToEndTest {
 protected:
     static program_result run(const std::string& capture, const std::string& mac = target) {
-        program_setup s;
-        s.capture = capture;
-        s.args = {mac};
-        return e2e::run_program(s);
+        return run_program(with_capture(capture, {mac}));
     }
 };
 
@@ -229,10 +223,7 @@ TEST_F(HostileTest, SignalAtARandomMomentNeverCutsOutput) {
     double seconds = 0;
     for (int attempt = 0; attempt < 4; ++attempt) {
         capture = slow_capture(filler);
-        program_setup s;
-        s.capture = capture;
-        s.args = {target};
-        e2e::running_program program(s);
+        running_program program(with_capture(capture));
         program.wait_until_started();
         const auto start = clock::now();
         const program_result plain = program.finish();
@@ -249,10 +240,7 @@ TEST_F(HostileTest, SignalAtARandomMomentNeverCutsOutput) {
     const int signals[] = {SIGTERM, SIGINT, SIGHUP};
     int summaries = 0, reports_then_summaries = 0;
     for (int i = 0; i < runs; ++i) {
-        program_setup s;
-        s.capture = capture;
-        s.args = {target};
-        e2e::running_program program(s);
+        running_program program(with_capture(capture));
         program.wait_until_started();
         std::this_thread::sleep_for(std::chrono::duration<double>(moment(random)));
         program.send(signals[i % 3]);

@@ -15,17 +15,14 @@
 
 namespace {
 
-using e2e::program_result;
-using e2e::program_setup;
+using namespace e2e;
 using testkit::bytes;
 using testkit::concat;
 using testkit::dhcp_frame;
 using testkit::option;
 
-constexpr char target[] = "00:1a:2b:3c:4d:5e";
 constexpr char not_root[] = "Error: You need to have root privileges\n";
 constexpr char no_drop[] = "Warning: Unable to drop privileges!\n";
-constexpr char open_error[] = "Error: Unable to open device ";
 
 bytes full_request(std::uint16_t tci, const char* host) {
     dhcp_frame f;
@@ -44,15 +41,7 @@ std::string report_for(const char* host) {
            "option82=remote_id 02:10:20:30:40:50 circuit_id vlan 100 unit 1 port 5\n\n";
 }
 
-class ProgramTest : public e2e::EndToEndTest {
-protected:
-    static program_setup with_capture(std::string capture, std::vector<std::string> args = {target}) {
-        program_setup s;
-        s.capture = std::move(capture);
-        s.args = std::move(args);
-        return s;
-    }
-};
+class ProgramTest : public e2e::EndToEndTest {};
 
 struct listed_case {
     const char* name;
