@@ -1,18 +1,25 @@
 # Cross build for 32-bit big-endian MIPS Linux with Debian's mips-linux-gnu
 # toolchain: cmake --toolchain cmake/mips-linux-gnu.cmake. libpcap comes from
 # a sysroot that scripts/mips-libpcap.sh builds (DHCPIDENT_MIPS_SYSROOT,
-# default build-mips/sysroot); tests run under qemu-mips.
+# default build-sysroot-mips); tests run under qemu-mips.
 set(CMAKE_SYSTEM_NAME Linux)
 set(CMAKE_SYSTEM_PROCESSOR mips)
 set(CMAKE_C_COMPILER mips-linux-gnu-gcc)
 set(CMAKE_CXX_COMPILER mips-linux-gnu-g++)
 
+# CMake reads this file again for each compiler check, in a project of its
+# own: the sysroot given on the command line is handed on to those, or they
+# would fall back to the default and point pkg-config elsewhere.
+list(APPEND CMAKE_TRY_COMPILE_PLATFORM_VARIABLES DHCPIDENT_MIPS_SYSROOT DHCPIDENT_MIPS_RUNTIME)
 if(NOT DHCPIDENT_MIPS_SYSROOT)
-  set(DHCPIDENT_MIPS_SYSROOT "${CMAKE_CURRENT_LIST_DIR}/../build-mips/sysroot")
+  set(DHCPIDENT_MIPS_SYSROOT "${CMAKE_CURRENT_LIST_DIR}/../build-sysroot-mips")
 endif()
 get_filename_component(DHCPIDENT_MIPS_SYSROOT "${DHCPIDENT_MIPS_SYSROOT}" ABSOLUTE)
 set(DHCPIDENT_MIPS_SYSROOT "${DHCPIDENT_MIPS_SYSROOT}" CACHE PATH "libpcap sysroot for MIPS")
-set(DHCPIDENT_MIPS_RUNTIME /usr/mips-linux-gnu CACHE PATH "The target's libc, for qemu -L")
+if(NOT DHCPIDENT_MIPS_RUNTIME)
+  set(DHCPIDENT_MIPS_RUNTIME /usr/mips-linux-gnu)
+endif()
+set(DHCPIDENT_MIPS_RUNTIME "${DHCPIDENT_MIPS_RUNTIME}" CACHE PATH "The target's libc, for qemu -L")
 
 set(CMAKE_FIND_ROOT_PATH ${DHCPIDENT_MIPS_RUNTIME} ${DHCPIDENT_MIPS_SYSROOT})
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)

@@ -13,24 +13,15 @@ need_packages "${build_packages[@]}" libbenchmark-dev
 frames=${BENCH_FRAMES:-1000000}
 pairs=${BENCH_PAIRS:-7}
 dir=build-bench
-cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=Release -DDHCPIDENT_BUILD_TESTS=OFF >/dev/null
+cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=Release -DDHCPIDENT_BUILD_TESTS=OFF \
+    -DDHCPIDENT_BUILD_BENCH=ON -DDHCPIDENT_BUILD_TOOLS=OFF >/dev/null
 cmake --build "$dir" -j"$(nproc)" --target dhcpident bench_gen_capture bench_floor bench_measure >/dev/null
 capture=$dir/bench-$frames.pcap
 [ -f "$capture" ] || "$dir/bench/bench_gen_capture" "$frames" 1 "$capture"
 
-# measure PROGRAM ARGS...: prints "wall cpu peak_rss_kib" of one run. The
-# capture and the binaries are opened before /tmp is covered, since the
-# checkout may itself live under /tmp; the binaries run from their
-# descriptors.
-measure() {
-    unshare --mount --propagation private sh -c '
-        exec 3<"$1" 4<"$2" 5<"$3"
-        mount -t tmpfs -o mode=1777 dhcpident-bench /tmp
-        touch /tmp/capfileall.pcap
-        mount --bind /proc/self/fd/3 /tmp/capfileall.pcap
-        shift 3
-        exec /proc/self/fd/4 /proc/self/fd/5 "$@"' sh "$capture" "$dir/bench/bench_measure" "$@"
-}
+# measure PROGRAM ARGS...: prints "wall cpu peak_rss_kib" of one run, with
+# the capture at the program's fixed path in a private /tmp.
+measure() { with_capture "$capture" "$dir/bench/bench_measure" "$@"; }
 
 program=("$dir/dhcpident" 00:1a:2b:3c:4d:5e)
 floor=("$dir/bench/bench_floor" /tmp/capfileall.pcap)

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Builds the libFuzzer harnesses (clang, ASan + UBSan) and runs each for
-# FUZZ_SECONDS (default 60), all three at once. Seeds come from the test kit
-# and, when present, ../shared/captures. Any finding fails the run and leaves
-# the input in build-fuzz/artifacts/.
+# FUZZ_SECONDS (default 60), all three at once, in build-fuzz/. Seeds come
+# from the test kit and, when present, the capture corpus (the
+# DHCPIDENT_CAPTURES cache option). Any finding fails the run and leaves the
+# input in build-fuzz/artifacts/.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/common.sh
@@ -10,18 +11,16 @@ need_packages "${build_packages[@]}" googletest libgtest-dev clang libclang-rt-1
 
 seconds=${FUZZ_SECONDS:-60}
 jobs=$(nproc)
-[ -f build/CMakeCache.txt ] || cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build build --target make_fuzz_seeds -j"$jobs" >/dev/null
 CXX=clang++ cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DDHCPIDENT_FUZZ=ON \
-    -DDHCPIDENT_BUILD_TESTS=OFF >/dev/null
-cmake --build build-fuzz -j"$jobs" --target fuzz_frame fuzz_capture fuzz_fingerprint_file >/dev/null
+    -DDHCPIDENT_BUILD_TESTS=OFF -DDHCPIDENT_BUILD_BENCH=OFF -DDHCPIDENT_BUILD_TOOLS=ON >/dev/null
+cmake --build build-fuzz -j"$jobs" \
+    --target fuzz_frame fuzz_capture fuzz_fingerprint_file make_fuzz_seeds >/dev/null
 
 work=build-fuzz/run
 rm -rf "$work"
 mkdir -p "$work" build-fuzz/artifacts
-captures=../shared/captures
-[ -d "$captures" ] || captures=
-build/tests/make_fuzz_seeds "$work/seeds" $captures
+captures=$(captures_of build-fuzz)
+build-fuzz/tools/make_fuzz_seeds "$work/seeds" $captures
 
 run() {  # run HARNESS SEED_KIND [FLAGS...] [-- EXTRA_SEED_DIRS...]
     # The first directory is the one libFuzzer writes new inputs to: always

@@ -1,18 +1,18 @@
 #!/usr/bin/env bash
 # Builds libpcap for mips-linux-gnu from Debian's own source package into
-# SYSROOT (default build-mips/sysroot). A second run finds it and does
+# SYSROOT (default build-sysroot-mips). A second run finds it and does
 # nothing. The source is fetched with a private apt configuration under the
 # build directory: the machine's sources are read, never changed.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/common.sh
 need_packages "${build_packages[@]}" g++-mips-linux-gnu dpkg-dev xz-utils flex bison
-sysroot=$(realpath -m "${1:-build-mips/sysroot}")
+sysroot=$(realpath -m "${1:-build-sysroot-mips}")
 if [ -f "$sysroot/usr/lib/pkgconfig/libpcap.pc" ]; then
     echo "libpcap for MIPS: cached in $sysroot"
     exit 0
 fi
-work=$(dirname "$sysroot")/libpcap-source
+work=$sysroot.source
 rm -rf "$work"
 mkdir -p "$work/apt/lists/partial" "$work/apt/cache/archives/partial" "$work/apt/sources"
 

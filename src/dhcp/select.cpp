@@ -5,6 +5,7 @@
 
 #include "dhcp/frame_layout.h"
 #include "driver/capture_run.h"
+#include "driver/output.h"
 #include "fingerprint/fingerprint.h"
 #include "text/render.h"
 
@@ -98,7 +99,7 @@ void select_and_report(const dhcp_request& request) {
         print_report(request);
         the_run.second_pass_seen = 0;
     }
-    std::fflush(stdout);
+    flush_output();
     ++the_run.processed_count;
 }
 

@@ -10,8 +10,10 @@
 #include <initializer_list>
 
 #include "dhcp/select.h"
+#include "driver/capture_open.h"
 #include "driver/capture_run.h"
 #include "driver/link_type.h"
+#include "driver/output.h"
 
 namespace dhcpident {
 namespace {
@@ -29,6 +31,13 @@ void drop_privileges() {
     }
 }
 
+sigset_t shutdown_signals() {
+    sigset_t set;
+    sigemptyset(&set);
+    for (int signal_number : {SIGHUP, SIGINT, SIGTERM}) sigaddset(&set, signal_number);
+    return set;
+}
+
 void install_shutdown_handlers() {
     struct sigaction action;
     std::memset(&action, 0, sizeof action);
@@ -39,11 +48,24 @@ void install_shutdown_handlers() {
     for (int signal_number : {SIGHUP, SIGINT, SIGTERM}) sigaction(signal_number, &action, nullptr);
 }
 
-void print_shutdown_summary() {
-    std::fflush(stdout);
+// True when a termination signal has arrived or arrives from now on until
+// the exit: from here the signals are blocked, and one that comes is held
+// pending, where it is seen too.
+bool shutdown_signalled_by_exit() {
+    const sigset_t set = shutdown_signals();
+    sigprocmask(SIG_BLOCK, &set, nullptr);
+    sigset_t pending;
+    sigemptyset(&pending);
+    sigpending(&pending);
+    return shutdown_requested || sigismember(&pending, SIGHUP) == 1 ||
+           sigismember(&pending, SIGINT) == 1 || sigismember(&pending, SIGTERM) == 1;
+}
+
+int print_shutdown_summary() {
+    flush_output();
     std::printf("\nSignal received. Shutdown.\nProcessed %u DHCP requests.\n\n",
                 static_cast<unsigned>(the_run.processed_count));
-    std::fflush(stdout);
+    return checked_exit_status(0);
 }
 
 bool valid_target_argument(int argc, char** argv) {
@@ -75,17 +97,22 @@ pass_outcome run_opened_capture(pcap_t* capture) {
 
 pass_outcome run_capture_pass(const char* path) {
     if (shutdown_requested) return pass_outcome::interrupted;
+    // Before the open: the file is opened as the unprivileged account, with
+    // root's groups, never as root.
+    drop_privileges();
     char error_text[PCAP_ERRBUF_SIZE] = "";
-    pcap_t* capture = pcap_open_offline(path, error_text);
+    pcap_t* capture = open_capture(path, error_text);
     if (capture == nullptr) {
         std::fprintf(stderr, "Error: Unable to open device %s\n", error_text);
         return pass_outcome::open_failed;
     }
-    drop_privileges();
     return run_opened_capture(capture);
 }
 
 int run_dhcpident(int argc, char** argv) {
+    // Before anything is opened: a capture opened on a closed descriptor 1
+    // would receive the report.
+    if (!ensure_standard_descriptors()) return 1;
     install_shutdown_handlers();
     // A longer argument is refused, not cut: a cut one could match another
     // client.
@@ -106,14 +133,15 @@ int run_dhcpident(int argc, char** argv) {
         case pass_outcome::completed:
             break;
         case pass_outcome::open_failed:
-            std::fflush(stdout);
-            return 1;
+            return checked_exit_status(1);
         case pass_outcome::interrupted:
-            print_shutdown_summary();
-            return 0;
+            return print_shutdown_summary();
         }
     }
-    return 0;
+    // A signal as the second pass ends, or before the exit, still gets its
+    // summary.
+    if (shutdown_signalled_by_exit()) return print_shutdown_summary();
+    return checked_exit_status(0);
 }
 
 }  // namespace dhcpident

@@ -58,9 +58,27 @@ void bind_file(const char* source, const char* target) {
                         int out_fd, int err_fd) {
     // Output first, so that the result shows where a setup step failed.
     const int null_fd = open("/dev/null", O_RDONLY);
-    if (null_fd < 0 || dup2(null_fd, 0) < 0 || dup2(out_fd, 1) < 0 || dup2(err_fd, 2) < 0) {
-        fail("dup2");
+    if (null_fd < 0 || dup2(null_fd, 0) < 0 || dup2(err_fd, 2) < 0) fail("dup2");
+    switch (setup.out) {
+    case output_to::pipe:
+        if (dup2(out_fd, 1) < 0) fail("dup2");
+        break;
+    case output_to::full_device: {
+        const int full = open("/dev/full", O_WRONLY);
+        if (full < 0 || dup2(full, 1) < 0) fail("/dev/full");
+        close(full);
+        break;
     }
+    case output_to::closed:
+        close(1);
+        break;
+    case output_to::reader_gone:
+        // The runner closed the reading end before the fork.
+        if (dup2(out_fd, 1) < 0) fail("dup2");
+        signal(SIGPIPE, SIG_IGN);  // an ignored signal stays ignored across exec
+        break;
+    }
+    close(null_fd);
     if (unshare(CLONE_NEWNS) != 0) fail("unshare");
     if (mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) fail("make private");
 #ifdef DHCPIDENT_EMULATOR_LIBRARIES
@@ -80,6 +98,7 @@ void bind_file(const char* source, const char* target) {
     bind_file(libraries_path, emulator_library_dir);
 #endif
     if (setup.capture) write_file("/tmp/capfileall.pcap", *setup.capture, setup.capture_mode);
+    if (setup.arrange != nullptr && !setup.arrange()) fail("arrange");
     if (setup.passwd) {
         write_file("/tmp/.passwd", *setup.passwd, 0644);
         write_file("/tmp/.nsswitch", "passwd: files\ngroup: files\n", 0644);
@@ -128,6 +147,11 @@ running_program::running_program(const program_setup& setup) {
         pipe2(exec_done, O_CLOEXEC) != 0) {
         throw std::runtime_error("pipe");
     }
+    if (setup.out == output_to::reader_gone) {
+        close(out[0]);
+        out[0] = -1;
+    }
+    deadline_ = std::chrono::steady_clock::now() + std::chrono::seconds(setup.time_limit_seconds);
     pid_ = fork();
     if (pid_ < 0) throw std::runtime_error("fork");
     if (pid_ == 0) child(setup, exec_path.c_str(), argv.data(), out[1], err[1]);
@@ -173,7 +197,16 @@ bool running_program::pump() {
     pollfd fds[2] = {{out_fd_, POLLIN, 0}, {err_fd_, POLLIN, 0}};
     const int open_streams = (out_fd_ >= 0) + (err_fd_ >= 0);
     if (open_streams == 0) return false;
-    if (poll(fds, 2, -1) < 0) return errno == EINTR;
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline_ - std::chrono::steady_clock::now());
+    const int ready = poll(fds, 2, left.count() > 0 ? static_cast<int>(left.count()) : 0);
+    if (ready < 0) return errno == EINTR;
+    if (ready == 0) {
+        // Over its time: killed, which closes its output too.
+        kill(pid_, SIGKILL);
+        deadline_ += std::chrono::hours(1);
+        return true;
+    }
     std::string* targets[2] = {&result_.out, &result_.err};
     int* fd_of[2] = {&out_fd_, &err_fd_};
     for (int i = 0; i < 2; ++i) {

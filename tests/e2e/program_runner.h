@@ -4,19 +4,34 @@
 
 #include <sys/types.h>
 
+#include <chrono>
 #include <optional>
 #include <string>
 #include <vector>
 
 namespace e2e {
 
+// Where the program's stdout goes.
+enum class output_to {
+    pipe,         // read by the runner
+    full_device,  // /dev/full: every write fails
+    closed,       // descriptor 1 closed at start
+    reader_gone,  // a pipe without a reader, with SIGPIPE ignored
+};
+
 struct program_setup {
     std::vector<std::string> args;          // argv[1..]
     std::optional<std::string> capture;     // bytes at /tmp/capfileall.pcap; none: no file
     mode_t capture_mode = 0644;             // owner and group stay root
+    // Runs in the child as root once the capture is written, before the
+    // program starts: places files in the private /tmp as another user
+    // would. System calls only; false fails the run.
+    bool (*arrange)() = nullptr;
     std::optional<uid_t> run_as;            // start unprivileged
     bool without_setuid_capability = false; // root that cannot change its uid
     std::optional<std::string> passwd;      // replaces /etc/passwd (and files-only lookup)
+    output_to out = output_to::pipe;
+    int time_limit_seconds = 120;           // then the program is killed
 };
 
 struct program_result {
@@ -49,6 +64,7 @@ private:
     int out_fd_ = -1;
     int err_fd_ = -1;
     int exec_fd_ = -1;  // closes when the child has exec'd the program
+    std::chrono::steady_clock::time_point deadline_;
     program_result result_;
 };
 

@@ -1,0 +1,68 @@
+#include "driver/capture_open.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+namespace dhcpident {
+namespace {
+
+const char* kind_of(mode_t mode) {
+    if (S_ISFIFO(mode)) return "a FIFO";
+    if (S_ISCHR(mode)) return "a character device";
+    if (S_ISBLK(mode)) return "a block device";
+    if (S_ISSOCK(mode)) return "a socket";
+    if (S_ISDIR(mode)) return "a directory";
+    return "an unknown kind of file";
+}
+
+}  // namespace
+
+bool ensure_standard_descriptors() {
+    for (int fd = 0; fd <= 2; ++fd) {
+        if (fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+        // The lowest free descriptor is the one just found closed.
+        const int opened = open("/dev/null", O_RDWR);
+        if (opened != fd) {
+            if (opened >= 0) close(opened);
+            return false;
+        }
+    }
+    return true;
+}
+
+pcap_t* open_capture(const char* path, char* error_text) {
+    // Formats "PATH: why" and closes what was opened so far.
+    auto refuse = [&](int fd, const char* why, const char* kind = nullptr) -> pcap_t* {
+        if (kind != nullptr) {
+            std::snprintf(error_text, PCAP_ERRBUF_SIZE, "%s: %s, %s", path, kind, why);
+        } else {
+            std::snprintf(error_text, PCAP_ERRBUF_SIZE, "%s: %s", path, why);
+        }
+        if (fd >= 0) close(fd);
+        return nullptr;
+    };
+    struct stat status;
+    const bool is_link = lstat(path, &status) == 0 && S_ISLNK(status.st_mode);
+    if (is_link && status.st_uid != 0) return refuse(-1, "a symbolic link not owned by root");
+    // O_NONBLOCK: a FIFO without a writer, or a device, cannot hold the open.
+    // O_NOFOLLOW: a link put in place since the look above is refused, not
+    // followed. O_NOCTTY: a terminal never becomes the controlling one.
+    const int fd =
+        open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC | (is_link ? 0 : O_NOFOLLOW));
+    if (fd < 0) return refuse(-1, std::strerror(errno));
+    if (fstat(fd, &status) != 0) return refuse(fd, std::strerror(errno));
+    if (!S_ISREG(status.st_mode)) return refuse(fd, "not a regular file", kind_of(status.st_mode));
+    std::FILE* file = fdopen(fd, "rb");
+    if (file == nullptr) return refuse(fd, std::strerror(errno));
+    // libpcap owns the file from here: pcap_close closes it.
+    pcap_t* capture = pcap_fopen_offline(file, error_text);
+    if (capture == nullptr) std::fclose(file);
+    return capture;
+}
+
+}  // namespace dhcpident

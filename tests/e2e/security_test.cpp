@@ -1,0 +1,122 @@
+// Started as root, the program reads a fixed path in a /tmp that every
+// local user can write, and writes a report that scripts trust. Here the
+// path holds what another user placed there, and stdout is where a report
+// gets lost: the program refuses, or says so, and never hangs.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "capture_writer.h"
+#include "e2e_fixture.h"
+#include "frame_builder.h"
+#include "program_runner.h"
+
+namespace {
+
+using namespace e2e;
+
+constexpr char path[] = "/tmp/capfileall.pcap";
+constexpr char moved_capture[] = "/tmp/.capture";
+constexpr uid_t user = 65534;  // the one who placed it
+
+std::string request_capture() { return testkit::capture_of({build(testkit::dhcp_frame{})}); }
+constexpr char request_report[] = "mac='00:1a:2b:3c:4d:5e'\n\ndhcpvendor=''\nfingerprint=''\n\n";
+
+// What a local user places at the path, once the capture written there is
+// moved aside. System calls only: these run in the child between fork and
+// exec.
+bool vacate() { return rename(path, moved_capture) == 0; }
+bool user_fifo() { return vacate() && mkfifo(path, 0644) == 0 && lchown(path, user, user) == 0; }
+bool user_fifo_with_silent_writer() {
+    if (!user_fifo()) return false;
+    const pid_t writer = fork();
+    if (writer == 0) {
+        // Nothing of the runner's stays open here: it waits for its pipes to close.
+        for (int fd = 0; fd < 1024; ++fd) close(fd);
+        // Read-write never blocks on a FIFO: a writer that writes nothing.
+        if (setresuid(user, user, user) == 0 && open(path, O_RDWR) >= 0) sleep(3);
+        _exit(0);
+    }
+    return writer > 0;
+}
+bool user_directory() { return vacate() && mkdir(path, 0755) == 0 && chown(path, user, user) == 0; }
+bool capture_behind_link() { return vacate() && symlink(moved_capture, path) == 0; }
+bool capture_behind_user_link() { return capture_behind_link() && lchown(path, user, user) == 0; }
+bool root_link_to_zero() { return vacate() && symlink("/dev/zero", path) == 0; }
+bool user_link_to_zero() { return root_link_to_zero() && lchown(path, user, user) == 0; }
+
+class SecurityTest : public EndToEndTest {};
+
+TEST_F(SecurityTest, WhatOthersPlaceAtThePathIsRefusedWithoutBlocking) {
+    const std::string refused = std::string(open_error) + path + ": ";
+    struct row {
+        const char* name;
+        bool (*arrange)();
+        mode_t capture_mode;
+        std::string err;
+    } rows[] = {
+        {"FIFO without a writer", user_fifo, 0644, refused + "a FIFO, not a regular file\n"},
+        {"FIFO whose writer never writes", user_fifo_with_silent_writer, 0644,
+         refused + "a FIFO, not a regular file\n"},
+        {"directory", user_directory, 0644, refused + "a directory, not a regular file\n"},
+        {"user's link to a capture only root may read", capture_behind_user_link, 0600,
+         refused + "a symbolic link not owned by root\n"},
+        {"user's link to a capture root's group may read", capture_behind_user_link, 0640,
+         refused + "a symbolic link not owned by root\n"},
+        {"user's link to /dev/zero", user_link_to_zero, 0644,
+         refused + "a symbolic link not owned by root\n"},
+        {"root's link to /dev/zero", root_link_to_zero, 0644,
+         refused + "a character device, not a regular file\n"},
+    };
+    for (const row& r : rows) {
+        program_setup s = with_capture(request_capture());
+        s.capture_mode = r.capture_mode;
+        s.arrange = r.arrange;
+        s.time_limit_seconds = 10;  // a blocked open would end here, killed
+        const program_result result = run_program(s);
+        EXPECT_EQ(result.out, "") << r.name;
+        EXPECT_EQ(result.err, r.err) << r.name;
+        EXPECT_EQ(result.status, 1) << r.name;
+    }
+}
+
+TEST_F(SecurityTest, RootsOwnLinkToACaptureIsFollowed) {
+    program_setup s = with_capture(request_capture());
+    s.arrange = capture_behind_link;
+    const program_result r = run_program(s);
+    EXPECT_EQ(r.out, request_report);
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.status, 0);
+}
+
+TEST_F(SecurityTest, AReportThatCannotBeWrittenIsAFailure) {
+    struct row {
+        const char* name;
+        output_to out;
+        std::vector<std::string> args;
+        std::string err;
+        int status;
+    } rows[] = {
+        {"stdout on /dev/full", output_to::full_device, {target},
+         "Error: Unable to write the report: No space left on device\n", 1},
+        {"stdout on /dev/full, nothing to report", output_to::full_device, {"00:00:00:00:00:01"}, "",
+         0},
+        {"reader gone, SIGPIPE ignored", output_to::reader_gone, {target},
+         "Error: Unable to write the report: Broken pipe\n", 1},
+        // The capture must not be opened as descriptor 1, where the report
+        // would then be written into it and fail.
+        {"stdout closed at start", output_to::closed, {target}, "", 0},
+    };
+    for (const row& r : rows) {
+        program_setup s = with_capture(request_capture(), r.args);
+        s.out = r.out;
+        const program_result result = run_program(s);
+        EXPECT_EQ(result.out, "") << r.name;
+        EXPECT_EQ(result.err, r.err) << r.name;
+        EXPECT_EQ(result.status, r.status) << r.name;
+    }
+}
+
+}  // namespace
