@@ -15,7 +15,7 @@ constexpr std::size_t max_field_length = 255;
 
 // The five fields of a line, each up to 255 characters.
 struct parsed_line {
-    int ttl;
+    std::uint8_t ttl;
     char option_list[max_field_length + 1];
     char request_list[max_field_length + 1];
     char vendor_text[max_field_length + 1];
@@ -43,14 +43,25 @@ bool scan_bar(const char*& at) {
     return true;
 }
 
+// A decimal number as "%d" takes it (blanks, a sign, then digits), kept as
+// its low 8 bits however many digits it has, so that every platform reads
+// the same class whatever the width of its int.
+bool scan_ttl(const char*& at, std::uint8_t& out) {
+    while (*at == ' ' || (*at >= '\t' && *at <= '\r')) ++at;
+    const bool negative = *at == '-';
+    if (*at == '-' || *at == '+') ++at;
+    if (*at < '0' || *at > '9') return false;
+    unsigned value = 0;
+    for (; *at >= '0' && *at <= '9'; ++at) value = (value * 10 + static_cast<unsigned>(*at - '0')) & 0xFF;
+    out = static_cast<std::uint8_t>(negative ? 0u - value : value);
+    return true;
+}
+
 // The line as "%d|%[0-9,*]|%[0-9,*]|%[^|]|%[^|]"; text behind the device
 // name is ignored. All five fields or the line is refused.
 bool parse_line(const char* line, parsed_line& out) {
-    char* end = nullptr;
-    const long ttl = std::strtol(line, &end, 10);
-    if (end == line) return false;
-    out.ttl = static_cast<int>(ttl);
-    const char* at = end;
+    const char* at = line;
+    if (!scan_ttl(at, out.ttl)) return false;
     auto not_bar = [](char c) { return c != '|'; };
     return scan_bar(at) && scan_field(at, out.option_list, in_code_set) && scan_bar(at) &&
            scan_field(at, out.request_list, in_code_set) && scan_bar(at) &&
@@ -77,7 +88,7 @@ char* copy_list(const char* field) {
 // Adds the row, all fields or none.
 bool add_row(const parsed_line& line) {
     fingerprint_entry row{};
-    row.ttl_class = static_cast<std::uint8_t>(line.ttl);
+    row.ttl_class = line.ttl;
     char* option_list = copy_list(line.option_list);
     char* request_list = copy_list(line.request_list);
     // Every field needs a character, so "(null)" stands for no vendor class.
@@ -104,11 +115,12 @@ void syntax_mismatch(unsigned line_number, const char* name) {
     std::fprintf(stderr, "Error: Syntax mismatch on line %u in %s\n", line_number, name);
 }
 
-// Reads one line of the file into buffer, without its line break. Returns
-// false at the end of the file. A line that does not fit the bound with its
-// line break and a zero (1018 characters) sets too_long and is consumed
-// whole, so its rest is never taken for a further line. The last line counts
-// even without a line break.
+// Reads one line of the file into buffer, without its line break (LF, or
+// CR LF as a file written on Windows has). Returns false at the end of the
+// file. A line that does not fit the bound with its line break and a zero
+// (1018 characters) sets too_long and is consumed whole, so its rest is
+// never taken for a further line. The last line counts even without a line
+// break.
 bool read_line(std::FILE* file, char (&buffer)[line_bound], bool& too_long) {
     std::size_t length = 0;
     too_long = false;
@@ -121,6 +133,7 @@ bool read_line(std::FILE* file, char (&buffer)[line_bound], bool& too_long) {
             too_long = true;
         }
     }
+    if (length > 0 && buffer[length - 1] == '\r') --length;
     buffer[length] = '\0';
     return true;
 }
@@ -152,7 +165,15 @@ std::uint16_t load_fingerprint_stream(std::FILE* file, const char* name) {
     char line[line_bound];
     parsed_line fields;
     bool too_long = false;
-    for (unsigned line_number = 1; line_number <= max_lines; ++line_number) {
+    for (unsigned line_number = 1;; ++line_number) {
+        if (line_number > max_lines) {
+            const int next = std::getc(file);
+            if (next != EOF) {
+                std::fprintf(stderr, "Warning: Only the first %u lines of %s are read\n", max_lines,
+                             name);
+            }
+            break;
+        }
         if (!read_line(file, line, too_long)) break;
         if (too_long) {
             syntax_mismatch(line_number, name);

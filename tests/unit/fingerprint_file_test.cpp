@@ -76,6 +76,11 @@ TEST_F(FileTest, LoadsRowsLineByLine) {
          {"128|53,55|1,3,3|v|d"}, ""},
         {"a code of 0 ends the list", "32|1,256,3|7,*,8|v|d\n", {"32|1|7|v|d"}, ""},
         {"ttl keeps its low 8 bits", "300|*|*|v|d\n", {"44|*|*|v|d"}, ""},
+        // Past the range of int: the same class on every platform.
+        {"ttl of any length", "4294967360|1|1|v|x\n", {"64|1|1|v|x"}, ""},
+        {"signed ttl", " -1|*|*|v|d\n+7|*|*|v|e\n", {"255|*|*|v|d", "7|*|*|v|e"}, ""},
+        {"CRLF line breaks", "64|*|*|v|Windows\r\n# c\r\n0|*|*|(null)|Any\r\n",
+         {"64|*|*|v|Windows", "0|*|*||Any"}, ""},
         {"text behind the device name is ignored", "64|*|*|v|d|more\n", {"64|*|*|v|d"}, ""},
         {"fewer than five fields: refused, nothing carried over", "64|1|2|v|d\n64|*|*|w\n",
          {"64|1|2|v|d"}, "Error: Syntax mismatch on line 2 in vivaz.prints\n"},
@@ -105,9 +110,18 @@ TEST_F(FileTest, LoadsRowsLineByLine) {
 TEST_F(FileTest, ReadsAtMost2000LinesAndNeverMoreThan2000Rows) {
     std::string file;
     for (int i = 0; i < 1999; ++i) file += "#\n";
-    file += "1|*|*|v|line 2000\n2|*|*|v|line 2001\n";
+    file += "1|*|*|v|line 2000\n";
     write(fingerprint_file_name, file);
+    testing::internal::CaptureStderr();
     EXPECT_EQ(load_fingerprint_file(), 1);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");  // nothing left unread
+
+    clear_table();
+    write(fingerprint_file_name, file + "2|*|*|v|line 2001\n");
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(load_fingerprint_file(), 1);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+              "Warning: Only the first 2000 lines of vivaz.prints are read\n");
 
     // Rows already in the table stay; the file's are appended until full.
     clear_table();
