@@ -31,7 +31,7 @@ void BM_decode_dhcp_request(benchmark::State& state) {
     const bytes frame = sample_request(other);
     dhcp_request request;
     for (auto _ : state) {
-        decode_dhcp_request(frame.data(), static_cast<std::uint32_t>(frame.size()), 14, request);
+        decode_dhcp_request(byte_view(frame.data(), frame.size()), 14, request);
         benchmark::DoNotOptimize(request);
     }
 }
@@ -39,7 +39,7 @@ BENCHMARK(BM_decode_dhcp_request);
 
 void handle(benchmark::State& state, const bytes& frame, std::int32_t pass) {
     the_run = capture_run{};
-    set_target_mac("00:1a:2b:3c:4d:5e");
+    set_target_mac(the_run, "00:1a:2b:3c:4d:5e");
     the_run.link_header_len = 14;
     the_run.pass_index = pass;
     the_run.first_pass_count = 1 << 30;  // never reached: no report
@@ -66,7 +66,7 @@ void BM_handle_packet_target(benchmark::State& state) {
 BENCHMARK(BM_handle_packet_target);
 
 void BM_hex_colon_text(benchmark::State& state) {
-    for (auto _ : state) benchmark::DoNotOptimize(hex_colon_text(target.data(), 6));
+    for (auto _ : state) benchmark::DoNotOptimize(hex_colon_text(byte_view(target.data(), target.size())));
 }
 BENCHMARK(BM_hex_colon_text);
 

@@ -1,11 +1,13 @@
-// One frame, any bytes, any known link header length: decoded and passed
-// through the selection in both passes, with the target set to the frame's
+// One frame, any bytes, any known link header length: run through both
+// capture passes as a one-frame capture, with the target set to the frame's
 // own client address so that the report is printed too.
 #include <cstdio>
 #include <cstring>
+#include <vector>
 
 #include "dhcp/select.h"
-#include "driver/capture_run.h"
+#include "driver/capture_memory.h"
+#include "driver/capture_pass.h"
 #include "driver/link_type.h"
 #include "fuzz_input.h"
 #include "text/render.h"
@@ -19,24 +21,17 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (size < 1) return 0;
-    const std::uint8_t* frame = data + 1;
-    const auto captured = static_cast<std::uint32_t>(size - 1);
+    const int link_type = fuzz_input::link_type_of(data[0]);
+    const byte_view frame(data + 1, size - 1);
 
     the_run = capture_run{};
-    the_run.link_header_len = *link_header_length(fuzz_input::link_type_of(data[0]));
-
     dhcp_request request;
-    decode_dhcp_request(frame, captured, the_run.link_header_len, request);
-    if (request.chaddr_captured) {
-        const char* text = hex_colon_text(request.chaddr.data(),
-                                          static_cast<std::uint8_t>(request.chaddr.size()));
-        if (std::strlen(text) <= target_mac_max_length) set_target_mac(text);
-    }
-    pcap_pkthdr header{};
-    header.caplen = header.len = captured;
-    for (std::int32_t pass = 0; pass < 2; ++pass) {
-        the_run.pass_index = pass;
-        handle_packet(nullptr, &header, frame);
-    }
+    decode_dhcp_request(frame, *link_header_length(link_type), request);
+    const char* text = request.chaddr_captured ? hex_colon_text(request.chaddr) : "";
+    set_target_mac(the_run, std::strlen(text) <= target_mac_max_length ? text : "");
+
+    const std::vector<std::uint8_t> file = fuzz_input::capture_file_of(data + 1, size - 1, link_type);
+    const capture_bytes capture{file.data(), file.size()};
+    run_capture_passes(open_capture_bytes, &capture);
     return 0;
 }

@@ -3,6 +3,8 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
+#include <vector>
 
 namespace fuzz_input {
 
@@ -17,6 +19,26 @@ inline int selector_of(int link_type) {
         if (link_types[i] == link_type) return static_cast<int>(i);
     }
     return -1;
+}
+
+// A pcap file holding the one frame, captured whole, in this host's byte
+// order (the reader takes either).
+inline std::vector<std::uint8_t> capture_file_of(const std::uint8_t* frame, std::size_t size,
+                                                 int link_type) {
+    std::vector<std::uint8_t> file;
+    auto put = [&file](const auto value) {
+        const auto* bytes = reinterpret_cast<const std::uint8_t*>(&value);
+        file.insert(file.end(), bytes, bytes + sizeof value);
+    };
+    const auto length = static_cast<std::uint32_t>(size);
+    // Magic, version 2.4, zone, accuracy, snap length, link type.
+    put(std::uint32_t{0xa1b2c3d4}), put(std::uint16_t{2}), put(std::uint16_t{4});
+    put(std::uint32_t{0}), put(std::uint32_t{0}), put(std::uint32_t{262144});
+    put(static_cast<std::uint32_t>(link_type));
+    // Seconds, microseconds, captured and wire length.
+    put(std::uint32_t{0}), put(std::uint32_t{0}), put(length), put(length);
+    file.insert(file.end(), frame, frame + size);
+    return file;
 }
 
 }  // namespace fuzz_input

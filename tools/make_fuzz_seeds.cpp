@@ -65,7 +65,8 @@ void from_capture_dir(const std::string& dir, const std::string& frame_dir) {
         int taken = 0;
         dhcpident::dhcp_request request;
         for (int n = 0; taken < 20 && pcap_next_ex(capture, &header, &frame) == 1; ++n) {
-            dhcpident::decode_dhcp_request(frame, header->caplen, header_length, request);
+            dhcpident::decode_dhcp_request(dhcpident::byte_view(frame, header->caplen), header_length,
+                                            request);
             if (n < 3 || request.message_type != 0) {
                 write_frame_seed(frame_dir, selector < 0 ? 1 : selector, frame, header->caplen);
                 ++taken;

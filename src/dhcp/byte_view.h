@@ -21,7 +21,6 @@ public:
         : data_(data), size_(data != nullptr ? size : 0) {}
 
     constexpr std::size_t size() const { return size_; }
-    constexpr const std::uint8_t* data() const { return data_; }
 
     // True when the count bytes starting at offset were all captured.
     constexpr bool has(std::size_t offset, std::size_t count) const {

@@ -96,18 +96,15 @@ void copy_value(byte_view frame, std::size_t at, std::uint8_t length, char* out)
 
 }  // namespace
 
-void decode_dhcp_request(const std::uint8_t* frame_bytes, std::uint32_t captured_length,
-                         std::uint16_t link_header_len, dhcp_request& out) {
+void decode_dhcp_request(byte_view frame, std::uint16_t link_header_len, dhcp_request& out) {
     out = dhcp_request{};
-    const byte_view frame(frame_bytes, captured_length);
     const frame_layout layout = locate_headers(frame, link_header_len);
     out.vlan_id = layout.vlan_id;
-    // A frame cut before its first option is no request at all.
-    if (!frame.has(0, layout.options)) return;
-
+    const address_state address = client_address(frame, layout, out.chaddr);
+    if (address == address_state::frame_cut_short) return;
+    out.chaddr_captured = address == address_state::captured;
     out.ip_ttl = frame.u8(layout.ip + ip_ttl_offset);
     out.hlen = frame.u8(layout.bootp + bootp_hlen_offset);
-    out.chaddr_captured = client_address(frame, layout, out.chaddr);
 
     const std::size_t udp_length = frame.be16(layout.udp + udp_length_offset);
     const std::size_t options_area =

@@ -36,9 +36,8 @@ struct dhcp_request {
 };
 
 // Decodes the frame at fixed offsets. link_header_len is the number of bytes
-// in front of the IP header for the capture's link type; captured_length is
-// the number of frame bytes libpcap captured, the bound of every read.
-void decode_dhcp_request(const std::uint8_t* frame, std::uint32_t captured_length,
-                         std::uint16_t link_header_len, dhcp_request& out);
+// in front of the IP header for the capture's link type; the frame view
+// covers the bytes libpcap captured, the bound of every read.
+void decode_dhcp_request(byte_view frame, std::uint16_t link_header_len, dhcp_request& out);
 
 }  // namespace dhcpident

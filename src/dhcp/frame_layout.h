@@ -57,18 +57,24 @@ inline frame_layout locate_headers(byte_view frame, std::uint16_t link_header_le
     return layout;
 }
 
-// The client hardware address (hlen bytes at BOOTP offset 28). False when
-// the frame ends before its first option or before the end of the address:
-// such a frame is never a request from the target.
-inline bool client_address(byte_view frame, const frame_layout& layout, byte_view& address) {
-    // A frame cut before its first option is no request at all.
-    if (!frame.has(0, layout.options)) return false;
-    // hlen may exceed the 16-byte chaddr field; the address then reads on
-    // into the following BOOTP fields, as long as they were captured.
+enum class address_state {
+    // The frame ends before its first option: no request at all, whatever
+    // the bytes it has say.
+    frame_cut_short,
+    address_cut,  // the options are there, but not all hlen address bytes
+    captured,
+};
+
+// The client hardware address: hlen bytes at BOOTP offset 28, in address
+// when captured. hlen may exceed the 16-byte chaddr field; the address then
+// reads on into the following BOOTP fields, as long as they were captured.
+inline address_state client_address(byte_view frame, const frame_layout& layout,
+                                    byte_view& address) {
+    if (!frame.has(0, layout.options)) return address_state::frame_cut_short;
     const std::uint8_t hlen = frame.u8(layout.bootp + bootp_hlen_offset);
-    if (!frame.has(layout.bootp + bootp_chaddr_offset, hlen)) return false;
+    if (!frame.has(layout.bootp + bootp_chaddr_offset, hlen)) return address_state::address_cut;
     address = frame.sub(layout.bootp + bootp_chaddr_offset, hlen);
-    return true;
+    return address_state::captured;
 }
 
 }  // namespace dhcpident

@@ -5,15 +5,25 @@
 #include <pcap/pcap.h>
 
 #include "dhcp/dhcp_request.h"
+#include "driver/capture_run.h"
 
 namespace dhcpident {
 
-// The handler both capture passes give to pcap_loop. Only the captured
-// length of the header is used; user is not.
+// The handler both capture passes give to pcap_loop, over the process-wide
+// run state. Only the captured length of the header is used; user is not.
 void handle_packet(u_char* user, const pcap_pkthdr* header, const u_char* bytes);
 
-// Counts a decoded frame in the_run and, in the second pass, prints the
-// report when the target's request count reaches the first pass's.
-void select_and_report(const dhcp_request& request);
+// Sets the target of run: its text, and the address bytes whose text it is,
+// so that frames can be compared without rendering. text holds at most
+// target_mac_max_length characters.
+void set_target_mac(capture_run& run, const char* text);
+
+// Whether the frame's client address is the target's: the same answer as
+// rendering it and comparing the text with the target's.
+bool from_target(byte_view frame, const capture_run& run);
+
+// Counts a decoded frame in run and, in the second pass, prints the report
+// when the target's request count reaches the first pass's.
+void select_and_report(const dhcp_request& request, capture_run& run);
 
 }  // namespace dhcpident

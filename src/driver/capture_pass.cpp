@@ -81,6 +81,8 @@ void on_shutdown_signal(int) {
     if (capture != nullptr) pcap_breakloop(capture);
 }
 
+namespace {
+
 pass_outcome run_opened_capture(pcap_t* capture) {
     // Published before the flag is tested again: a signal from here on
     // breaks the loop, one before it is seen below.
@@ -95,18 +97,30 @@ pass_outcome run_opened_capture(pcap_t* capture) {
     return shutdown_requested ? pass_outcome::interrupted : pass_outcome::completed;
 }
 
-pass_outcome run_capture_pass(const char* path) {
-    if (shutdown_requested) return pass_outcome::interrupted;
-    // Before the open: the file is opened as the unprivileged account, with
-    // root's groups, never as root.
+// The program's own opener: the fixed path, opened as the unprivileged
+// account (with root's groups), never as root.
+pcap_t* open_fixed_capture(const void*, char* error_text) {
     drop_privileges();
-    char error_text[PCAP_ERRBUF_SIZE] = "";
-    pcap_t* capture = open_capture(path, error_text);
-    if (capture == nullptr) {
-        std::fprintf(stderr, "Error: Unable to open device %s\n", error_text);
-        return pass_outcome::open_failed;
+    return open_capture(capture_path, error_text);
+}
+
+}  // namespace
+
+pass_outcome run_capture_passes(capture_opener open, const void* context) {
+    for (std::int32_t pass = 0; pass < 2; ++pass) {
+        if (shutdown_requested) return pass_outcome::interrupted;
+        the_run.pass_index = pass;
+        char error_text[PCAP_ERRBUF_SIZE] = "";
+        pcap_t* capture = open(context, error_text);
+        if (capture == nullptr) {
+            std::fprintf(stderr, "Error: Unable to open device %s\n", error_text);
+            return pass_outcome::open_failed;
+        }
+        if (run_opened_capture(capture) == pass_outcome::interrupted) {
+            return pass_outcome::interrupted;
+        }
     }
-    return run_opened_capture(capture);
+    return pass_outcome::completed;
 }
 
 int run_dhcpident(int argc, char** argv) {
@@ -122,21 +136,18 @@ int run_dhcpident(int argc, char** argv) {
                    stderr);
         return 1;
     }
-    set_target_mac(argv[1]);
+    set_target_mac(the_run, argv[1]);
     if (geteuid() != 0) {
         std::fputs("Error: You need to have root privileges\n", stderr);
         return 1;
     }
-    for (std::int32_t pass = 0; pass < 2; ++pass) {
-        the_run.pass_index = pass;
-        switch (run_capture_pass(capture_path)) {
-        case pass_outcome::completed:
-            break;
-        case pass_outcome::open_failed:
-            return checked_exit_status(1);
-        case pass_outcome::interrupted:
-            return print_shutdown_summary();
-        }
+    switch (run_capture_passes(open_fixed_capture, nullptr)) {
+    case pass_outcome::open_failed:
+        return checked_exit_status(1);
+    case pass_outcome::interrupted:
+        return print_shutdown_summary();
+    case pass_outcome::completed:
+        break;
     }
     // A signal as the second pass ends, or before the exit, still gets its
     // summary.

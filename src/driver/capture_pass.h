@@ -15,15 +15,18 @@ enum class pass_outcome {
     interrupted,  // a termination signal arrived; stop and summarise
 };
 
-// The part of a pass after the open and the privilege drop: sets the link
-// header length from the capture's link type, hands every frame to the
-// per-frame handler and closes the capture. Also the entry for tests and
-// fuzzing, which open captures of their own.
-pass_outcome run_opened_capture(pcap_t* capture);
+// Opens the capture for one pass, or gives null with the reason in
+// error_text (PCAP_ERRBUF_SIZE bytes). context is the opener's own.
+using capture_opener = pcap_t* (*)(const void* context, char* error_text);
 
-// Opens the capture at path, drops to the unprivileged account, sets the
-// link header length and hands every frame to the per-frame handler.
-pass_outcome run_capture_pass(const char* path);
+// The two passes over the_run: the first counts the target's requests, the
+// second reports. Each opens the capture anew, sets the link header length
+// from its link type and hands every frame to the per-frame handler. Stops
+// at a failed open, with "Error: Unable to open device" and the reason
+// written, or at a termination signal. The program's opener drops to the
+// unprivileged account and opens the fixed path; tests and fuzzers give
+// captures of their own.
+pass_outcome run_capture_passes(capture_opener open, const void* context);
 
 // Handler for SIGHUP, SIGINT and SIGTERM: records the signal and stops the
 // capture loop; the main flow finishes the frame in hand and summarises.

@@ -19,17 +19,14 @@ struct capture_run {
     std::int32_t second_pass_seen;  // target requests since the last report
     std::uint32_t processed_count;  // printed by the shutdown summary
     std::uint16_t link_header_len;  // bytes in front of the IP header
-    // target_mac as the address bytes whose text it is, so frames can be
-    // compared without rendering; -1 when no address renders to it.
+    // target_mac as the address bytes whose text it is; -1 when no address
+    // renders to it. Set with target_mac by set_target_mac.
     std::int16_t target_length;
     std::uint8_t target_bytes[target_max_bytes];
 };
 
-// Zero at start; never reset between passes but for pass_index.
+// Zero at start; never reset between passes but for pass_index. Named only
+// by the pass driver, the per-frame handler and the signal summary.
 extern capture_run the_run;
-
-// Sets the_run.target_mac and its bytes; text holds at most
-// target_mac_max_length characters.
-void set_target_mac(const char* text);
 
 }  // namespace dhcpident

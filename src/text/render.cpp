@@ -46,11 +46,13 @@ char quad_result[16];  // "255.255.255.255" and a zero
 
 }  // namespace
 
-const char* hex_colon_text(const std::uint8_t* bytes, std::uint8_t count) {
+const char* hex_colon_text(byte_view bytes) {
     bounded_text text(hex_result, sizeof hex_result);
-    for (unsigned i = 0; i < count; ++i) {
+    // The count is an 8-bit number: a hardware address length, or six.
+    const std::size_t count = bytes.size() < 255 ? bytes.size() : 255;
+    for (std::size_t i = 0; i < count; ++i) {
         if (i != 0) text.put(':');
-        text.put_hex_byte(bytes[i]);
+        text.put_hex_byte(bytes.u8(i));
     }
     return text.finish();
 }

@@ -10,13 +10,16 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "dhcp/byte_view.h"
+
 namespace dhcpident {
 
 // Size of the hex and decimal result buffers: 254 characters and a zero.
 inline constexpr std::size_t render_buffer_size = 255;
 
-// "%02x" per byte, joined by ":"; 100 bytes give their first 85 (254 chars).
-const char* hex_colon_text(const std::uint8_t* bytes, std::uint8_t count);
+// "%02x" per byte of the view (at most 255 of them), joined by ":"; 100
+// bytes give their first 85 (254 characters).
+const char* hex_colon_text(byte_view bytes);
 
 // A zero-terminated byte string as decimal values joined by ",". The string
 // must hold at most 255 bytes before its terminator.

@@ -14,7 +14,6 @@ namespace e2e {
 
 // The client the captures of the suites are built around.
 inline constexpr char target[] = "00:1a:2b:3c:4d:5e";
-inline constexpr char open_error[] = "Error: Unable to open device ";
 
 class EndToEndTest : public testing::Test {
 protected:

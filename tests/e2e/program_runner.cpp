@@ -189,18 +189,21 @@ running_program::~running_program() {
     if (exec_fd_ >= 0) close(exec_fd_);
     if (pid_ > 0) {
         kill(pid_, SIGKILL);
+        if (!reaped_) resume();
         finish();
     }
 }
 
-bool running_program::pump() {
+bool running_program::pump(int timeout_ms) {
     pollfd fds[2] = {{out_fd_, POLLIN, 0}, {err_fd_, POLLIN, 0}};
     const int open_streams = (out_fd_ >= 0) + (err_fd_ >= 0);
     if (open_streams == 0) return false;
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
         deadline_ - std::chrono::steady_clock::now());
-    const int ready = poll(fds, 2, left.count() > 0 ? static_cast<int>(left.count()) : 0);
+    const int wait_ms = left.count() > 0 ? static_cast<int>(left.count()) : 0;
+    const int ready = poll(fds, 2, timeout_ms >= 0 ? std::min(timeout_ms, wait_ms) : wait_ms);
     if (ready < 0) return errno == EINTR;
+    if (ready == 0 && timeout_ms >= 0) return false;
     if (ready == 0) {
         // Over its time: killed, which closes its output too.
         kill(pid_, SIGKILL);
@@ -223,14 +226,58 @@ bool running_program::pump() {
     return true;
 }
 
-bool running_program::read_stdout_until(const std::string& text) {
-    while (true) {
-        const std::string& out = result_.out;
-        if (out.size() >= text.size() && out.compare(out.size() - text.size(), text.size(), text) == 0) {
-            return true;
-        }
-        if (out_fd_ < 0 || !pump()) return false;
+bool running_program::stop() {
+    if (reaped_) return false;
+    kill(pid_, SIGSTOP);
+    int status = 0;
+    while (waitpid(pid_, &status, WUNTRACED) < 0) {
+        if (errno != EINTR) return false;
     }
+    if (WIFSTOPPED(status)) return true;
+    reaped_ = true;
+    result_.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    return false;
+}
+
+void running_program::resume() { kill(pid_, SIGCONT); }
+
+std::optional<long long> running_program::capture_position() const {
+    const std::string proc = "/proc/" + std::to_string(pid_);
+    for (int fd = 3; fd < 64; ++fd) {
+        char target[256];
+        const std::string link = proc + "/fd/" + std::to_string(fd);
+        const ssize_t n = readlink(link.c_str(), target, sizeof target - 1);
+        if (n <= 0 || std::string(target, static_cast<std::size_t>(n)) != "/tmp/capfileall.pcap") {
+            continue;
+        }
+        std::FILE* info = std::fopen((proc + "/fdinfo/" + std::to_string(fd)).c_str(), "r");
+        if (info == nullptr) continue;
+        long long position = -1;
+        if (std::fscanf(info, "pos: %lld", &position) != 1) position = -1;
+        std::fclose(info);
+        if (position >= 0) return position;
+    }
+    return std::nullopt;
+}
+
+bool running_program::pause_when(progress_test ready, const void* context) {
+    int pass = 0;
+    long long last = -1;
+    while (stop()) {
+        while (pump(0)) {
+        }
+        if (const std::optional<long long> position = capture_position()) {
+            // A new open, or the offset gone back: the next pass.
+            if (last < 0 || *position < last) ++pass;
+            last = *position;
+            if (ready(pass, *position, result_.out, context)) return true;
+        } else {
+            last = -1;
+        }
+        resume();
+        usleep(1000);
+    }
+    return false;
 }
 
 void running_program::send(int signal_number) { kill(pid_, signal_number); }
@@ -239,7 +286,7 @@ program_result running_program::finish() {
     while (pump()) {
     }
     int status = 0;
-    if (pid_ > 0 && waitpid(pid_, &status, 0) == pid_) {
+    if (pid_ > 0 && !reaped_ && waitpid(pid_, &status, 0) == pid_) {
         result_.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     }
     pid_ = -1;
@@ -254,7 +301,7 @@ std::string end_to_end_unavailable() {
     probe.args = {"00:00:00:00:00:00"};
     probe.capture = "";  // not a capture: the program must say so and fail
     const program_result r = run_program(probe);
-    if (r.err.rfind("Error: Unable to open device ", 0) == 0 && r.status == 1) return "";
+    if (r.err.rfind(open_error, 0) == 0 && r.status == 1) return "";
     return "probe run gave status " + std::to_string(r.status) + ": " + r.err;
 }
 

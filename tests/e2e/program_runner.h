@@ -11,6 +11,9 @@
 
 namespace e2e {
 
+// How every open error of the program begins.
+inline constexpr char open_error[] = "Error: Unable to open device ";
+
 // Where the program's stdout goes.
 enum class output_to {
     pipe,         // read by the runner
@@ -52,18 +55,31 @@ public:
     // as far as /proc tells (under an emulator it may tell too early).
     void wait_until_started();
 
-    // Reads until stdout ends with text (true) or the program closes it.
-    bool read_stdout_until(const std::string& text);
+    // Runs the program in steps of about a millisecond, stopped (SIGSTOP)
+    // between them, until ready(pass, position, out) holds while it is
+    // stopped with the capture open: pass counts the opens of the capture
+    // seen so far, position is the capture's read offset, out is stdout so
+    // far. Leaves the program stopped there, so that a signal sent now
+    // arrives at that point, mid-pass, however loaded the machine is.
+    // False when the program ended first.
+    using progress_test = bool (*)(int pass, long long position, const std::string& out,
+                                   const void* context);
+    bool pause_when(progress_test ready, const void* context);
+    void resume();
+
     void send(int signal_number);
     program_result finish();
 
 private:
-    bool pump();  // one read from whichever stream is ready; false at end
+    bool pump(int timeout_ms = -1);  // one read from whichever stream is ready; false at end
+    bool stop();  // false when the program has ended instead
+    std::optional<long long> capture_position() const;
 
     pid_t pid_ = -1;
     int out_fd_ = -1;
     int err_fd_ = -1;
     int exec_fd_ = -1;  // closes when the child has exec'd the program
+    bool reaped_ = false;
     std::chrono::steady_clock::time_point deadline_;
     program_result result_;
 };

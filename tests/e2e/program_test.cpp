@@ -5,8 +5,6 @@
 #include <cstdlib>
 #include <signal.h>
 
-#include <fstream>
-#include <sstream>
 
 #include "capture_writer.h"
 #include "frame_builder.h"
@@ -144,9 +142,9 @@ TEST_F(ProgramTest, GarbageCaptureFailsWithTheOpenError) {
     EXPECT_EQ(r.status, 1);
 }
 
-TEST_F(ProgramTest, PrivilegesAreDroppedBeforeTheSecondOpen) {
+TEST_F(ProgramTest, PrivilegesAreDroppedBeforeEachOpen) {
     const std::string capture = testkit::capture_of({full_request(0x64, "h")});
-    // Only root may read it: the second open, as nobody, fails.
+    // Only root may read it: the open, as nobody, fails.
     program_setup owner_only = with_capture(capture);
     owner_only.capture_mode = 0600;
     program_result r = e2e::run_program(owner_only);
@@ -192,11 +190,16 @@ std::string long_capture(std::size_t filler) {
 class SignalTest : public ProgramTest, public testing::WithParamInterface<int> {};
 
 TEST_P(SignalTest, SignalDuringTheSecondPassSummarisesBehindTheReport) {
-    constexpr std::size_t filler = 3'000'000;
+    constexpr std::size_t filler = 400'000;
     static const std::string capture = long_capture(filler);
+    static const std::string report = report_for("early");
     e2e::running_program program(with_capture(capture));
-    ASSERT_TRUE(program.read_stdout_until(report_for("early")));
+    program.wait_until_started();
+    // Stopped once the report is out, early in the second pass.
+    ASSERT_TRUE(program.pause_when(
+        [](int, long long, const std::string& out, const void*) { return out == report; }, nullptr));
     program.send(GetParam());
+    program.resume();
     const program_result r = program.finish();
     ASSERT_TRUE(r.out.size() > report_for("early").size());
     const std::string tail = r.out.substr(report_for("early").size());
@@ -215,16 +218,10 @@ TEST_P(SignalTest, SignalDuringTheSecondPassSummarisesBehindTheReport) {
 INSTANTIATE_TEST_SUITE_P(EachShutdownSignal, SignalTest, testing::Values(SIGHUP, SIGINT, SIGTERM));
 
 TEST_F(ProgramTest, BundledSampleGivesItsExpectedReport) {
-    auto slurp = [](const std::string& path) {
-        std::ifstream in(path, std::ios::binary);
-        std::stringstream s;
-        s << in.rdbuf();
-        return s.str();
-    };
-    const std::string capture = slurp(DHCPIDENT_SAMPLES "/sample.pcap");
+    const std::string capture = testkit::load(DHCPIDENT_SAMPLES "/sample.pcap");
     ASSERT_FALSE(capture.empty());
     const program_result r = e2e::run_program(with_capture(capture));
-    EXPECT_EQ(r.out, slurp(DHCPIDENT_SAMPLES "/sample.expected"));
+    EXPECT_EQ(r.out, testkit::load(DHCPIDENT_SAMPLES "/sample.expected"));
     EXPECT_EQ(r.err, "");
     EXPECT_EQ(r.status, 0);
 }

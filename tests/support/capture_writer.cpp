@@ -1,5 +1,6 @@
 #include "capture_writer.h"
 
+
 #include <cstdlib>
 #include <stdexcept>
 
@@ -45,6 +46,16 @@ bool save(const std::string& path, const std::string& data) {
         return false;
     }
     return true;
+}
+
+std::string load(const std::string& path) {
+    std::string data;
+    std::FILE* in = std::fopen(path.c_str(), "rb");
+    if (in == nullptr) return data;
+    char buffer[65536];
+    for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, in)) > 0;) data.append(buffer, n);
+    std::fclose(in);
+    return data;
 }
 
 std::string capture_of(const std::vector<std::vector<std::uint8_t>>& frames, int link_type) {

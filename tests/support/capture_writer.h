@@ -38,6 +38,9 @@ private:
 // Writes data to path; false, with the reason on stderr, when it cannot.
 bool save(const std::string& path, const std::string& data);
 
+// The bytes of the file at path; empty when it cannot be read.
+std::string load(const std::string& path);
+
 // A capture with the given frames, each captured whole.
 std::string capture_of(const std::vector<std::vector<std::uint8_t>>& frames,
                        int link_type = DLT_EN10MB);

@@ -24,20 +24,23 @@ protected:
         const std::size_t n = std::min(captured, frame.size());
         exact_ = std::make_unique<std::uint8_t[]>(n == 0 ? 1 : n);
         std::copy_n(frame.begin(), n, exact_.get());
-        decode_dhcp_request(exact_.get(), static_cast<std::uint32_t>(n), link_header, request_);
+        decode_dhcp_request(byte_view(exact_.get(), n), link_header, request_);
         return request_;
     }
 
     static std::string codes(const dhcp_request& r) {
         std::string out;
         for (const char* c = r.option_codes; *c != '\0'; ++c) {
-            out += (out.empty() ? "" : ",") + std::to_string(static_cast<unsigned char>(*c));
+            if (!out.empty()) out += ',';
+            out += std::to_string(static_cast<unsigned char>(*c));
         }
         return out;
     }
 
     static std::string address(const dhcp_request& r) {
-        return std::string(r.chaddr.data(), r.chaddr.data() + r.chaddr.size());
+        std::string out(r.chaddr.size(), '\0');
+        r.chaddr.copy_to(0, out.size(), reinterpret_cast<std::uint8_t*>(out.data()));
+        return out;
     }
 
     std::unique_ptr<std::uint8_t[]> exact_;
@@ -57,7 +60,7 @@ TEST_F(DecodeTest, UntaggedAndTaggedFramesPlaceEveryHeader) {
     EXPECT_EQ(plain.message_type, 3);
     EXPECT_STREQ(plain.hostname, "host");
 
-    for (const auto& [tci, vlan] : {std::pair{0x0064, 100}, {0xE064, 100}, {0x0FFF, 4095}, {0, 0}}) {
+    for (const auto& [tci, vlan] : {std::pair{0x0064, 100}, {0xE064, 100}, {0x1064, 100}, {0x0FFF, 4095}, {0, 0}}) {
         f.vlan_tci = static_cast<std::uint16_t>(tci);
         const auto& tagged = decode(build(f));
         EXPECT_EQ(tagged.vlan_id, vlan);
@@ -298,7 +301,22 @@ TEST_F(DecodeTest, EveryPrefixOfAFrameDecodesWithinItsBytes) {
                         option(50, bytes{1, 2, 3, 4}),
                         testkit::relay_agent_option(10, 1, 2, {1, 2, 3, 4, 5, 6})});
     const bytes frame = build(f);
-    for (std::size_t n = 0; n <= frame.size(); ++n) decode(frame, n);
+    const std::string all_codes = codes(decode(frame));
+    for (std::size_t n = 0; n <= frame.size(); ++n) {
+        const dhcp_request& d = decode(frame, n);
+        SCOPED_TRACE("prefix of " + std::to_string(n) + " bytes");
+        // What a prefix lists is a leading part of what the whole frame
+        // lists: a cut never invents or reorders an option.
+        const std::string listed = codes(d);
+        EXPECT_EQ(all_codes.compare(0, listed.size(), listed), 0) << listed;
+        // Option 53 comes first: once its value byte is in, the type is read.
+        const std::size_t type_value_end = 18 + 20 + 8 + 240 + 3;
+        EXPECT_EQ(d.message_type, n >= type_value_end ? 3 : 0);
+        // The address is there exactly when the prefix reaches the options
+        // (the 16 address bytes lie before them).
+        EXPECT_EQ(d.chaddr_captured, n >= 18 + 20 + 8 + 240);
+        EXPECT_EQ(d.vlan_id, n >= 16 ? 5 : 0);
+    }
     EXPECT_STREQ(decode(frame).hostname, "host");
 }
 

@@ -25,7 +25,7 @@ TEST(RenderTest, HexColonText) {
         {hundred, 100, first85},  // cut to 254 characters: 85 whole bytes
     };
     for (const hex_case& c : cases) {
-        EXPECT_EQ(hex_colon_text(c.bytes.data(), c.count), c.expected);
+        EXPECT_EQ(hex_colon_text(byte_view(c.bytes.data(), c.count)), c.expected);
     }
     EXPECT_EQ(first85.size(), 254u);
 }
@@ -49,12 +49,16 @@ TEST(RenderTest, DottedQuadText) {
     for (int i = 0; i < 3; ++i) EXPECT_STREQ(dotted_quad_text(quads[i]), expected[i]);
 }
 
-TEST(RenderTest, EachRendererOwnsOneBufferThatTheNextCallOverwrites) {
-    const std::uint8_t a[] = {1}, b[] = {2};
-    const char* first = hex_colon_text(a, 1);
-    const char* second = hex_colon_text(b, 1);
-    EXPECT_EQ(first, second);
-    EXPECT_STREQ(first, "02");
+// The report holds the address text while the lookup renders the list and
+// the quad is rendered: a result lasts until the same renderer runs again.
+TEST(RenderTest, AResultSurvivesTheOtherRenderers) {
+    const std::uint8_t address[] = {0x00, 0x1a}, quad[] = {10, 0, 0, 1};
+    const char* hex = hex_colon_text(byte_view(address, sizeof address));
+    const char* list = decimal_list_text("\x01\x03");
+    const char* dotted = dotted_quad_text(quad);
+    EXPECT_STREQ(hex, "00:1a");
+    EXPECT_STREQ(list, "1,3");
+    EXPECT_STREQ(dotted, "10.0.0.1");
 }
 
 }  // namespace

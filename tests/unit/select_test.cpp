@@ -5,8 +5,9 @@
 #include <vector>
 
 #include "dhcp/select.h"
-#include "driver/capture_run.h"
+#include "capture_writer.h"
 #include "frame_builder.h"
+#include "pass_runner.h"
 
 namespace dhcpident {
 namespace {
@@ -19,34 +20,16 @@ using testkit::option;
 const testkit::mac_address target_mac{0x00, 0x1a, 0x2b, 0x3c, 0x4d, 0x5e};
 const testkit::mac_address other_mac{0x00, 0x1a, 0x2b, 0x3c, 0x4d, 0x5f};
 
-// Drives frames through handle_packet as the two capture passes do.
+constexpr char target[] = "00:1a:2b:3c:4d:5e";
+
+// Runs the program's two passes over captures of the given frames.
 class SelectTest : public testing::Test {
 protected:
-    void SetUp() override {
-        std::memset(&the_run, 0, sizeof the_run);
-        the_run.link_header_len = 14;
-        set_target("00:1a:2b:3c:4d:5e");
-    }
-
-    static void set_target(const char* text) { set_target_mac(text); }
-
-    static void feed(const std::vector<bytes>& frames) {
-        for (const bytes& frame : frames) {
-            pcap_pkthdr header{};
-            header.caplen = header.len = static_cast<bpf_u_int32>(frame.size());
-            handle_packet(nullptr, &header, frame.data());
-        }
-    }
-
-    // Both passes; returns what the second printed.
     static std::string both_passes(const std::vector<bytes>& first,
-                                   const std::vector<bytes>& second) {
-        feed(first);
-        the_run.pass_index = 1;
-        testing::internal::CaptureStdout();
-        feed(second);
-        std::fflush(stdout);
-        return testing::internal::GetCapturedStdout();
+                                   const std::vector<bytes>& second,
+                                   const char* target_text = target) {
+        return testkit::run_passes(target_text, testkit::capture_of(first),
+                                   testkit::capture_of(second));
     }
 
     static bytes request(const testkit::mac_address& mac, bytes options = {}) {
@@ -66,13 +49,12 @@ TEST_F(SelectTest, CountsAndReportsTheLastOfThreeRequests) {
         request(other_mac), bytes(10, 0), request(target_mac, option(12, "three")),
         testkit::non_dhcp_frame(3),
     };
-    feed(frames);
+    // The first pass does not count the target's requests as processed.
+    EXPECT_EQ(both_passes(frames, {}), "");
     EXPECT_EQ(the_run.first_pass_count, 3);
     EXPECT_EQ(the_run.processed_count, 7u);
-    the_run.pass_index = 1;
-    testing::internal::CaptureStdout();
-    feed(frames);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(),
+
+    EXPECT_EQ(both_passes(frames, frames),
               "mac='00:1a:2b:3c:4d:5e'\n\ndhcpvendor=''\nfingerprint=''\nhostname='three'\n\n");
     EXPECT_EQ(the_run.processed_count, 17u);
     EXPECT_EQ(the_run.second_pass_seen, 0);
@@ -80,16 +62,13 @@ TEST_F(SelectTest, CountsAndReportsTheLastOfThreeRequests) {
 
 TEST_F(SelectTest, TargetTextMustMatchExactly) {
     const std::vector<bytes> frames = {request(target_mac)};
-    set_target("00:1A:2B:3C:4D:5E");
-    EXPECT_EQ(both_passes(frames, frames), "");
+    EXPECT_EQ(both_passes(frames, frames, "00:1A:2B:3C:4D:5E"), "");
     EXPECT_EQ(the_run.processed_count, 2u);
 
     // An empty target matches a client address of length 0.
-    SetUp();
-    set_target("");
     dhcp_frame no_address;
     no_address.hlen = 0;
-    EXPECT_EQ(both_passes({build(no_address)}, {build(no_address)}),
+    EXPECT_EQ(both_passes({build(no_address)}, {build(no_address)}, ""),
               "mac=''\n\ndhcpvendor=''\nfingerprint=''\n\n");
 }
 
@@ -97,8 +76,6 @@ TEST_F(SelectTest, GrownCaptureReportsAtEveryMultipleOfTheFirstCount) {
     const bytes r = request(target_mac);
     const std::string report = "mac='00:1a:2b:3c:4d:5e'\n\ndhcpvendor=''\nfingerprint=''\n\n";
     EXPECT_EQ(both_passes({r, r}, {r, r, r, r, r}), report + report);
-
-    SetUp();
     EXPECT_EQ(both_passes({}, {r, r}), "");  // no first-pass request: no report
 }
 
@@ -132,7 +109,6 @@ TEST_F(SelectTest, ReportLines) {
          "\ndhcpvendor=''\nfingerprint=''\n\n"},
     };
     for (const row& r : rows) {
-        SetUp();
         dhcp_frame f;
         f.vlan_tci = r.tci;
         f.options = r.options;
