@@ -70,7 +70,9 @@ void bind_file(const char* source, const char* target) {
         break;
     }
     case output_to::closed:
-        close(1);
+        // Closed only just before the exec: a descriptor the runner opens
+        // meanwhile must not take its place.
+        if (dup2(out_fd, 1) < 0) fail("dup2");
         break;
     case output_to::reader_gone:
         // The runner closed the reading end before the fork.
@@ -87,7 +89,7 @@ void bind_file(const char* source, const char* target) {
     // cannot enter. It is bound at a path open to all inside the new /tmp;
     // opened here, since a bind mount takes its source from the caller's own
     // namespace.
-    const int libraries = open(DHCPIDENT_EMULATOR_LIBRARIES, O_RDONLY | O_DIRECTORY);
+    const int libraries = open(DHCPIDENT_EMULATOR_LIBRARIES, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (libraries < 0) fail(DHCPIDENT_EMULATOR_LIBRARIES);
 #endif
     if (mount("dhcpident-test", "/tmp", "tmpfs", 0, "mode=1777") != 0) fail("mount tmpfs");
@@ -111,6 +113,7 @@ void bind_file(const char* source, const char* target) {
     if (setup.run_as && setresuid(*setup.run_as, *setup.run_as, *setup.run_as) != 0) {
         fail("setresuid");
     }
+    if (setup.out == output_to::closed) close(1);
     // The program is run from a descriptor opened before /tmp was covered,
     // since it may itself live under the machine's /tmp.
     execve(exec_path, argv, environ);
