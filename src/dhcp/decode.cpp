@@ -94,7 +94,33 @@ void copy_value(byte_view frame, std::size_t at, std::uint8_t length, char* out)
     frame.copy_to(at, length, reinterpret_cast<std::uint8_t*>(out));
 }
 
+// Walks the DHCP options of a frame that reaches its options, calling
+// apply(code, length, value offset) for each option whose value was wholly
+// captured. An option whose value was not ends the walk unapplied: real
+// clients pad the area after the end option with zeros, and captures often
+// end inside that padding; what came before still stands.
+template <typename Apply>
+void walk_options(byte_view frame, const frame_layout& layout, Apply apply) {
+    const std::size_t udp_length = frame.be16(layout.udp + udp_length_offset);
+    const std::size_t options_area =
+        udp_length > udp_length_before_options ? udp_length - udp_length_before_options : 0;
+    walk_items(frame, layout.options, options_area,
+               [&](std::uint8_t code, std::uint8_t length, std::size_t at) {
+                   if (!frame.has(at, value_bytes_read(code, length))) return false;
+                   apply(code, length, at);
+                   return true;
+               });
+}
+
 }  // namespace
+
+std::uint8_t dhcp_message_type(byte_view frame, const frame_layout& layout) {
+    std::uint8_t type = 0;
+    walk_options(frame, layout, [&](std::uint8_t code, std::uint8_t, std::size_t at) {
+        if (code == option_message_type) type = frame.u8(at);
+    });
+    return type;
+}
 
 void decode_dhcp_request(byte_view frame, std::uint16_t link_header_len, dhcp_request& out) {
     out = dhcp_request{};
@@ -106,45 +132,34 @@ void decode_dhcp_request(byte_view frame, std::uint16_t link_header_len, dhcp_re
     out.ip_ttl = frame.u8(layout.ip + ip_ttl_offset);
     out.hlen = frame.u8(layout.bootp + bootp_hlen_offset);
 
-    const std::size_t udp_length = frame.be16(layout.udp + udp_length_offset);
-    const std::size_t options_area =
-        udp_length > udp_length_before_options ? udp_length - udp_length_before_options : 0;
-
-    walk_items(frame, layout.options, options_area,
-               [&](std::uint8_t code, std::uint8_t length, std::size_t at) {
-                   // An option whose value was not wholly captured ends the
-                   // walk unapplied and unlisted. Real clients pad the area
-                   // after the end option with zeros, and captures often end
-                   // inside that padding: what came before still stands.
-                   if (!frame.has(at, value_bytes_read(code, length))) return false;
-                   if (code != option_pad && code != option_end && code != option_relay_agent &&
-                       out.option_count < max_option_codes) {
-                       out.option_codes[out.option_count++] = static_cast<char>(code);
-                   }
-                   switch (code) {
-                   case option_message_type:
-                       out.message_type = frame.u8(at);
-                       break;
-                   case option_requested_address:
-                       frame.copy_to(at, 4, out.req_ipaddr);
-                       break;
-                   case option_parameter_list:
-                       copy_value(frame, at, length, out.parameter_list);
-                       break;
-                   case option_vendor_class:
-                       copy_value(frame, at, length, out.vendor_class);
-                       break;
-                   case option_host_name:
-                       copy_value(frame, at, length, out.hostname);
-                       break;
-                   case option_relay_agent:
-                       decode_relay_agent(frame, at, length, out);
-                       break;
-                   default:
-                       break;
-                   }
-                   return true;
-               });
+    walk_options(frame, layout, [&](std::uint8_t code, std::uint8_t length, std::size_t at) {
+        if (code != option_pad && code != option_end && code != option_relay_agent &&
+            out.option_count < max_option_codes) {
+            out.option_codes[out.option_count++] = static_cast<char>(code);
+        }
+        switch (code) {
+        case option_message_type:
+            out.message_type = frame.u8(at);
+            break;
+        case option_requested_address:
+            frame.copy_to(at, 4, out.req_ipaddr);
+            break;
+        case option_parameter_list:
+            copy_value(frame, at, length, out.parameter_list);
+            break;
+        case option_vendor_class:
+            copy_value(frame, at, length, out.vendor_class);
+            break;
+        case option_host_name:
+            copy_value(frame, at, length, out.hostname);
+            break;
+        case option_relay_agent:
+            decode_relay_agent(frame, at, length, out);
+            break;
+        default:
+            break;
+        }
+    });
 }
 
 }  // namespace dhcpident

@@ -40,4 +40,12 @@ struct dhcp_request {
 // covers the bytes libpcap captured, the bound of every read.
 void decode_dhcp_request(byte_view frame, std::uint16_t link_header_len, dhcp_request& out);
 
+struct frame_layout;
+
+// The message type the decoder would give the frame (option 53, the last
+// one wholly captured; 0 without), found by the same walk without copying
+// anything: a cheap test before a full decode. The frame reaches its
+// options.
+std::uint8_t dhcp_message_type(byte_view frame, const frame_layout& layout);
+
 }  // namespace dhcpident

@@ -6,9 +6,11 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdint>
 #include <cstring>
 #include <initializer_list>
 
+#include "dhcp/all_clients.h"
 #include "dhcp/select.h"
 #include "driver/capture_open.h"
 #include "driver/capture_run.h"
@@ -63,13 +65,82 @@ bool shutdown_signalled_by_exit() {
 
 int print_shutdown_summary() {
     flush_output();
-    std::printf("\nSignal received. Shutdown.\nProcessed %u DHCP requests.\n\n",
-                static_cast<unsigned>(the_run.processed_count));
+    const auto processed = static_cast<unsigned>(the_run.processed_count);
+    if (the_run.format == report_format::json) {
+        std::printf("{\"signal\":\"received\",\"processed\":%u}\n", processed);
+    } else {
+        std::printf("\nSignal received. Shutdown.\nProcessed %u DHCP requests.\n\n", processed);
+    }
     return checked_exit_status(0);
 }
 
-bool valid_target_argument(int argc, char** argv) {
-    return argc >= 2 && std::strlen(argv[1]) <= target_mac_max_length;
+constexpr char usage[] =
+    "Usage: dhcpident [--json] MAC\n"
+    "       dhcpident [--json] [--max-clients=N] --all\n"
+    "Reports how DHCP clients identified themselves in their last DHCPREQUEST,\n"
+    "from the capture /tmp/capfileall.pcap. Must be started as root.\n"
+    "\n"
+    "  MAC              the client's address as the report writes it, such as\n"
+    "                   aa:bb:cc:dd:ee:ff (lower case); further arguments are ignored\n"
+    "  --all            every client that sent a DHCPREQUEST, in one pass, in the\n"
+    "                   order of their first requests\n"
+    "  --json           one JSON object a line instead of key='value' blocks\n"
+    "  --max-clients=N  with --all, record at most N clients (default 65536)\n"
+    "  --help           this text\n"
+    "  --version        the version\n";
+
+// The count in "--max-clients=N": decimal digits only, 1 to 2^32 - 1.
+bool read_count(const char* digits, std::uint32_t& out) {
+    std::uint64_t value = 0;
+    const char* at = digits;
+    for (; *at >= '0' && *at <= '9' && value <= 0xFFFFFFFFu; ++at) value = value * 10 + (*at - '0');
+    if (at == digits || *at != '\0' || value == 0 || value > 0xFFFFFFFFu) return false;
+    out = static_cast<std::uint32_t>(value);
+    return true;
+}
+
+// What the command line asks for. Options come before the MAC: no MAC
+// text begins with "-".
+struct invocation {
+    bool all = false;
+    const char* target = nullptr;
+    std::uint32_t max_clients = default_max_clients;
+};
+
+// Reads the options; returns -1 to go on, or the exit status when the
+// command line is answered (help, version) or refused.
+int read_command_line(int argc, char** argv, invocation& out) {
+    int i = 1;
+    for (; i < argc && argv[i][0] == '-'; ++i) {
+        const char* option = argv[i];
+        if (std::strcmp(option, "--all") == 0) {
+            out.all = true;
+        } else if (std::strcmp(option, "--json") == 0) {
+            the_run.format = report_format::json;
+        } else if (std::strcmp(option, "--help") == 0) {
+            std::fputs(usage, stdout);
+            return checked_exit_status(0);
+        } else if (std::strcmp(option, "--version") == 0) {
+            std::fputs("dhcpident " DHCPIDENT_VERSION "\n", stdout);
+            return checked_exit_status(0);
+        } else if (std::strncmp(option, "--max-clients=", 14) == 0 &&
+                   read_count(option + 14, out.max_clients)) {
+        } else {
+            std::fprintf(stderr, "Error: Unknown option %s (see --help)\n", option);
+            return 1;
+        }
+    }
+    if (out.all) return -1;
+    // A longer argument is refused, not cut: a cut one could match another
+    // client.
+    if (i >= argc || std::strlen(argv[i]) > target_mac_max_length) {
+        std::fputs("Error: expected one argument, the client's MAC address "
+                   "such as aa:bb:cc:dd:ee:ff\n",
+                   stderr);
+        return 1;
+    }
+    out.target = argv[i];
+    return -1;
 }
 
 }  // namespace
@@ -83,7 +154,17 @@ void on_shutdown_signal(int) {
 
 namespace {
 
-pass_outcome run_opened_capture(pcap_t* capture) {
+// One pass: opens the capture, sets the link header length from its link
+// type, hands every frame to handler and closes the capture.
+pass_outcome run_pass(capture_opener open, const void* context, pcap_handler handler,
+                      u_char* user) {
+    if (shutdown_requested) return pass_outcome::interrupted;
+    char error_text[PCAP_ERRBUF_SIZE] = "";
+    pcap_t* capture = open(context, error_text);
+    if (capture == nullptr) {
+        std::fprintf(stderr, "Error: Unable to open device %s\n", error_text);
+        return pass_outcome::open_failed;
+    }
     // Published before the flag is tested again: a signal from here on
     // breaks the loop, one before it is seen below.
     active_capture = capture;
@@ -91,7 +172,7 @@ pass_outcome run_opened_capture(pcap_t* capture) {
         the_run.link_header_len = *length;
     }
     // A read error inside the file just ends the pass, as the end does.
-    if (!shutdown_requested) pcap_loop(capture, -1, handle_packet, nullptr);
+    if (!shutdown_requested) pcap_loop(capture, -1, handler, user);
     active_capture = nullptr;
     pcap_close(capture);
     return shutdown_requested ? pass_outcome::interrupted : pass_outcome::completed;
@@ -108,19 +189,15 @@ pcap_t* open_fixed_capture(const void*, char* error_text) {
 
 pass_outcome run_capture_passes(capture_opener open, const void* context) {
     for (std::int32_t pass = 0; pass < 2; ++pass) {
-        if (shutdown_requested) return pass_outcome::interrupted;
         the_run.pass_index = pass;
-        char error_text[PCAP_ERRBUF_SIZE] = "";
-        pcap_t* capture = open(context, error_text);
-        if (capture == nullptr) {
-            std::fprintf(stderr, "Error: Unable to open device %s\n", error_text);
-            return pass_outcome::open_failed;
-        }
-        if (run_opened_capture(capture) == pass_outcome::interrupted) {
-            return pass_outcome::interrupted;
-        }
+        const pass_outcome outcome = run_pass(open, context, handle_packet, nullptr);
+        if (outcome != pass_outcome::completed) return outcome;
     }
     return pass_outcome::completed;
+}
+
+pass_outcome run_all_clients_pass(capture_opener open, const void* context, client_table& table) {
+    return run_pass(open, context, handle_packet_all, reinterpret_cast<u_char*>(&table));
 }
 
 int run_dhcpident(int argc, char** argv) {
@@ -128,20 +205,27 @@ int run_dhcpident(int argc, char** argv) {
     // would receive the report.
     if (!ensure_standard_descriptors()) return 1;
     install_shutdown_handlers();
-    // A longer argument is refused, not cut: a cut one could match another
-    // client.
-    if (!valid_target_argument(argc, argv)) {
-        std::fputs("Error: expected one argument, the client's MAC address "
-                   "such as aa:bb:cc:dd:ee:ff\n",
-                   stderr);
-        return 1;
-    }
-    set_target_mac(the_run, argv[1]);
+    invocation asked;
+    if (const int status = read_command_line(argc, argv, asked); status >= 0) return status;
+    if (!asked.all) set_target_mac(the_run, asked.target);
     if (geteuid() != 0) {
         std::fputs("Error: You need to have root privileges\n", stderr);
         return 1;
     }
-    switch (run_capture_passes(open_fixed_capture, nullptr)) {
+    client_table* table = nullptr;
+    if (asked.all && (table = create_client_table(asked.max_clients)) == nullptr) {
+        std::fputs("Error: Out of memory\n", stderr);
+        return 1;
+    }
+    const pass_outcome outcome = asked.all
+                                     ? run_all_clients_pass(open_fixed_capture, nullptr, *table)
+                                     : run_capture_passes(open_fixed_capture, nullptr);
+    // Every client's report comes once the pass has seen its last request.
+    if (outcome == pass_outcome::completed && table != nullptr) {
+        print_client_reports(*table, the_run.format);
+    }
+    destroy_client_table(table);
+    switch (outcome) {
     case pass_outcome::open_failed:
         return checked_exit_status(1);
     case pass_outcome::interrupted:
@@ -149,7 +233,7 @@ int run_dhcpident(int argc, char** argv) {
     case pass_outcome::completed:
         break;
     }
-    // A signal as the second pass ends, or before the exit, still gets its
+    // A signal as the last pass ends, or before the exit, still gets its
     // summary.
     if (shutdown_signalled_by_exit()) return print_shutdown_summary();
     return checked_exit_status(0);

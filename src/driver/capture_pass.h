@@ -28,6 +28,12 @@ using capture_opener = pcap_t* (*)(const void* context, char* error_text);
 // captures of their own.
 pass_outcome run_capture_passes(capture_opener open, const void* context);
 
+struct client_table;
+
+// The one pass of --all over the_run: every client's last request into
+// table, to be printed once the pass has completed.
+pass_outcome run_all_clients_pass(capture_opener open, const void* context, client_table& table);
+
 // Handler for SIGHUP, SIGINT and SIGTERM: records the signal and stops the
 // capture loop; the main flow finishes the frame in hand and summarises.
 void on_shutdown_signal(int signal_number);

@@ -12,6 +12,11 @@ inline constexpr std::size_t target_mac_max_length = 17;
 // The most address bytes such a text can name: "xx" and ":xx" per byte.
 inline constexpr std::size_t target_max_bytes = (target_mac_max_length + 1) / 3;
 
+enum class report_format : std::uint8_t {
+    text,  // key='value' lines, values as they are
+    json,  // one JSON object a line
+};
+
 struct capture_run {
     char target_mac[target_mac_max_length + 1];
     std::int32_t pass_index;        // 0: counting pass, 1: reporting pass
@@ -23,6 +28,7 @@ struct capture_run {
     // renders to it. Set with target_mac by set_target_mac.
     std::int16_t target_length;
     std::uint8_t target_bytes[target_max_bytes];
+    report_format format;           // of the reports and the summary
 };
 
 // Zero at start; never reset between passes but for pass_index. Named only

@@ -31,8 +31,8 @@ std::uint8_t initial_ttl_class(std::uint8_t ttl) {
     return 255;
 }
 
-const char* lookup_fingerprint(std::uint8_t ttl_class, const char* option_codes,
-                               const char* parameter_list, const char* vendor_class) {
+const char* match_fingerprint(std::uint8_t ttl_class, const char* option_codes,
+                              const char* parameter_list, const char* vendor_class) {
     for (std::size_t i = 0; i < fingerprint_count && i < fingerprint_table_capacity; ++i) {
         const fingerprint_entry& row = fingerprint_table[i];
         if (list_matches(row.request_list, parameter_list) &&
@@ -41,6 +41,14 @@ const char* lookup_fingerprint(std::uint8_t ttl_class, const char* option_codes,
             (row.ttl_class == ttl_class || row.ttl_class == 0) && row.device_name != nullptr) {
             return row.device_name;
         }
+    }
+    return nullptr;
+}
+
+const char* lookup_fingerprint(std::uint8_t ttl_class, const char* option_codes,
+                               const char* parameter_list, const char* vendor_class) {
+    if (const char* name = match_fingerprint(ttl_class, option_codes, parameter_list, vendor_class)) {
+        return name;
     }
     // The rendered list is at most 254 characters: it fits with its zero.
     const char* list = decimal_list_text(parameter_list);

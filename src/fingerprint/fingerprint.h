@@ -29,6 +29,10 @@ extern std::uint16_t fingerprint_count;
 // The initial TTL a sender most likely used: 32, 64, 128 or 255.
 std::uint8_t initial_ttl_class(std::uint8_t ttl);
 
+// The device name of the first matching row, or null.
+const char* match_fingerprint(std::uint8_t ttl_class, const char* option_codes,
+                              const char* parameter_list, const char* vendor_class);
+
 // The device name of the first matching row. Without a match: prints
 // "dhcpvendor='<vendor_class>'" to stdout and returns the parameter request
 // list in decimal, held in a buffer that the next fallback overwrites.

@@ -263,19 +263,20 @@ std::optional<long long> running_program::capture_position() const {
     return std::nullopt;
 }
 
-bool running_program::pause_when(progress_test ready, const void* context) {
+bool running_program::pause_when(progress_test ready, const void* context, bool read_output) {
     int pass = 0;
     long long last = -1;
     while (stop()) {
-        while (pump(0)) {
+        while (read_output && pump(0)) {
         }
         if (const std::optional<long long> position = capture_position()) {
             // A new open, or the offset gone back: the next pass.
             if (last < 0 || *position < last) ++pass;
             last = *position;
             if (ready(pass, *position, result_.out, context)) return true;
-        } else {
+        } else if (last >= 0) {
             last = -1;
+            if (ready(pass, -1, result_.out, context)) return true;
         }
         resume();
         usleep(1000);

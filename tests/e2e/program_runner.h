@@ -57,14 +57,15 @@ public:
 
     // Runs the program in steps of about a millisecond, stopped (SIGSTOP)
     // between them, until ready(pass, position, out) holds while it is
-    // stopped with the capture open: pass counts the opens of the capture
-    // seen so far, position is the capture's read offset, out is stdout so
-    // far. Leaves the program stopped there, so that a signal sent now
-    // arrives at that point, mid-pass, however loaded the machine is.
-    // False when the program ended first.
+    // stopped: pass counts the opens of the capture seen so far, position is
+    // the capture's read offset, or -1 once the pass has closed it, out is
+    // stdout so far. Leaves the program stopped there, so that a signal sent
+    // now arrives at that point however loaded the machine is. Without
+    // read_output, stdout is left unread, so that a program writing more
+    // than a pipe holds blocks there. False when the program ended first.
     using progress_test = bool (*)(int pass, long long position, const std::string& out,
                                    const void* context);
-    bool pause_when(progress_test ready, const void* context);
+    bool pause_when(progress_test ready, const void* context, bool read_output = true);
     void resume();
 
     void send(int signal_number);

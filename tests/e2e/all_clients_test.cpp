@@ -1,0 +1,255 @@
+// --all and --json against the default report: every client's block from
+// one pass equals what "dhcpident MAC" prints for that client, and the JSON
+// lines carry the same values, whatever bytes the clients sent.
+#include <gtest/gtest.h>
+
+#include <signal.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "capture_writer.h"
+#include "dhcp/dhcp_request.h"
+#include "e2e_fixture.h"
+#include "frame_builder.h"
+#include "json_reader.h"
+#include "program_runner.h"
+#include "report_text.h"
+#include "text/render.h"
+
+namespace {
+
+using namespace e2e;
+using testkit::bytes;
+using testkit::concat;
+using testkit::dhcp_frame;
+using testkit::option;
+
+constexpr char not_root[] = "Error: You need to have root privileges\n";
+
+testkit::mac_address client(std::uint8_t n) { return {0x02, 0x00, 0x00, 0x00, 0x01, n}; }
+
+dhcp_frame request_from(std::uint8_t n, bytes options = {}) {
+    dhcp_frame f;
+    f.client = client(n);
+    f.options = std::move(options);
+    return f;
+}
+
+// Tagged and untagged clients, repeated requests whose values shrink and
+// grow, relay information, address lengths 0 to 6, a discover-only client,
+// frames cut short, and host names and vendor classes no script should
+// ever evaluate.
+std::vector<bytes> mixed_frames() {
+    const std::string long_value(255, 'L');
+    std::string every_byte;
+    for (int c = 1; c < 256; ++c) every_byte += static_cast<char>(c);
+    std::vector<bytes> frames;
+    auto add = [&](const dhcp_frame& f) { frames.push_back(build(f)); };
+
+    dhcp_frame tagged = request_from(2, concat({option(12, "tagged"), option(55, bytes{1, 3, 6}),
+                                                testkit::relay_agent_option(7, 1, 2, {9, 8, 7, 6, 5, 4})}));
+    tagged.vlan_tci = 0x1007;  // DEI set: VLAN 7
+    add(request_from(5, option(12, "first of five")));
+    add(tagged);
+    dhcp_frame discover_only = request_from(9);
+    discover_only.message_type = 1;
+    add(discover_only);
+    add(request_from(3, concat({option(12, "it's $(reboot) `id`\n'x'"),
+                                option(60, "vendor \"q\" \\ \x01\x1f\x7f")})));
+    add(request_from(4, concat({option(12, "\xff\xfe caf\xc3\xa9 \xc3"), option(60, long_value)})));
+    dhcp_frame short_address = request_from(6, option(12, "three bytes"));
+    short_address.hlen = 3;
+    add(short_address);
+    dhcp_frame no_address = request_from(7, option(12, "no address"));
+    no_address.hlen = 0;
+    add(no_address);
+    add(request_from(5, concat({option(12, "last of five"), option(50, bytes{10, 0, 0, 5}),
+                                option(12, "x")})));  // a later, shorter host name
+    add(request_from(8, option(12, every_byte.substr(0, 255))));
+    // Cut inside its options: what came before the cut still counts.
+    bytes cut = build(request_from(10, concat({option(12, "cut"), option(60, long_value)})));
+    cut.resize(cut.size() - 100);
+    frames.push_back(cut);
+    // Cut before its options: no request at all.
+    bytes too_short = build(request_from(11));
+    too_short.resize(200);
+    frames.push_back(too_short);
+    add(request_from(3, option(12, long_value)));  // grows past what client 3 sent before
+    frames.push_back(testkit::non_dhcp_frame(1));
+    add(request_from(2, option(12, "tagged no more")));
+    return frames;
+}
+
+// The clients the default mode can be asked for, in the order of their
+// first requests, by the decoder's own reading of each frame.
+std::vector<std::string> clients_in(const std::vector<bytes>& frames) {
+    std::vector<std::string> found;
+    for (const bytes& frame : frames) {
+        dhcpident::dhcp_request request;
+        dhcpident::decode_dhcp_request(dhcpident::byte_view(frame.data(), frame.size()), 14, request);
+        if (!request.chaddr_captured || request.message_type != 3) continue;
+        const std::string text = dhcpident::hex_colon_text(request.chaddr);
+        if (std::find(found.begin(), found.end(), text) == found.end()) found.push_back(text);
+    }
+    return found;
+}
+
+std::vector<std::string> lines_of(const std::string& text) {
+    std::vector<std::string> lines;
+    for (std::size_t at = 0; at < text.size();) {
+        const std::size_t end = text.find('\n', at);
+        lines.push_back(text.substr(at, end - at));
+        at = end == std::string::npos ? text.size() : end + 1;
+    }
+    return lines;
+}
+
+class AllClientsTest : public EndToEndTest {};
+
+TEST_F(AllClientsTest, OnePassGivesEachClientsDefaultReportInFirstRequestOrder) {
+    const std::vector<bytes> frames = mixed_frames();
+    const std::string capture = testkit::capture_of(frames);
+    const std::vector<std::string> clients = clients_in(frames);
+    ASSERT_EQ(clients.size(), 8u);
+
+    std::string each_text, each_json;
+    std::vector<std::string> blocks;
+    for (const std::string& mac : clients) {
+        const program_result text = run_program(with_capture(capture, {mac}));
+        const program_result json = run_program(with_capture(capture, {"--json", mac}));
+        ASSERT_EQ(text.status, 0) << mac << text.err;
+        ASSERT_EQ(json.status, 0) << mac << json.err;
+        ASSERT_FALSE(text.out.empty()) << mac;
+        blocks.push_back(text.out);
+        each_text += text.out;
+        each_json += json.out;
+    }
+    const program_result all = run_program(with_capture(capture, {"--all"}));
+    EXPECT_EQ(all.out, each_text);
+    EXPECT_EQ(all.err, "");
+    EXPECT_EQ(all.status, 0);
+
+    const program_result all_json = run_program(with_capture(capture, {"--json", "--all"}));
+    EXPECT_EQ(all_json.out, each_json);
+    EXPECT_EQ(all_json.status, 0);
+    // Each line parses strictly and carries exactly the text report's values.
+    const std::vector<std::string> lines = lines_of(all_json.out);
+    ASSERT_EQ(lines.size(), blocks.size());
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        std::string error;
+        const auto report = testkit::read_json(lines[i], &error);
+        ASSERT_TRUE(report.has_value()) << error << "\n" << lines[i];
+        EXPECT_EQ(testkit::text_of_json_report(*report), blocks[i]) << lines[i];
+    }
+}
+
+TEST_F(AllClientsTest, PastTheClientBoundOneWarningAndKnownClientsStillUpdate) {
+    const std::string warning =
+        "Warning: Client table full (3 clients), further clients not reported\n";
+    const std::string capture = testkit::capture_of({
+        build(request_from(1, option(12, "one"))), build(request_from(2)), build(request_from(3)),
+        build(request_from(4)), build(request_from(1, option(12, "one again"))),
+        build(request_from(5)),
+    });
+    const program_result r = run_program(with_capture(capture, {"--max-clients=3", "--all"}));
+    std::string expected;
+    for (const char* mac : {"02:00:00:00:01:01", "02:00:00:00:01:02", "02:00:00:00:01:03"}) {
+        expected += run_program(with_capture(capture, {mac})).out;
+    }
+    EXPECT_EQ(r.out, expected);
+    EXPECT_NE(r.out.find("hostname='one again'"), std::string::npos);
+    EXPECT_EQ(r.err, warning);
+    EXPECT_EQ(r.status, 0);
+}
+
+TEST_F(AllClientsTest, TheDefaultBoundIs65536Clients) {
+    testkit::capture_writer writer;
+    for (std::uint32_t n = 0; n <= 65536; ++n) {
+        dhcp_frame f;
+        f.client = {0x02, 0, 0, static_cast<std::uint8_t>(n >> 16), static_cast<std::uint8_t>(n >> 8),
+                     static_cast<std::uint8_t>(n)};
+        writer.add(build(f));
+    }
+    const program_result r = run_program(with_capture(writer.finish(), {"--all", "--json"}));
+    EXPECT_EQ(lines_of(r.out).size(), 65536u);
+    EXPECT_EQ(r.out.find("02:00:00:01:00:00"), std::string::npos);  // the 65,537th
+    EXPECT_EQ(r.err, "Warning: Client table full (65536 clients), further clients not reported\n");
+    EXPECT_EQ(r.status, 0);
+}
+
+TEST_F(AllClientsTest, OptionsAreAnsweredBeforeTheRootCheck) {
+    struct row {
+        const char* name;
+        std::vector<std::string> args;
+        bool as_root;
+        std::string out_prefix;
+        std::string err;
+        int status;
+    } rows[] = {
+        {"help", {"--help"}, false, "Usage: dhcpident [--json] MAC\n", "", 0},
+        {"version", {"--version"}, false, "dhcpident 0.2.0\n", "", 0},
+        {"unknown option", {"--bogus", target}, false, "",
+         "Error: Unknown option --bogus (see --help)\n", 1},
+        {"a lone dash", {"-"}, true, "", "Error: Unknown option - (see --help)\n", 1},
+        {"no client bound of 0", {"--max-clients=0", "--all"}, true, "",
+         "Error: Unknown option --max-clients=0 (see --help)\n", 1},
+        {"a bound that is no number", {"--max-clients=12x", "--all"}, true, "",
+         "Error: Unknown option --max-clients=12x (see --help)\n", 1},
+        {"--json still needs a MAC", {"--json"}, true, "",
+         "Error: expected one argument, the client's MAC address such as aa:bb:cc:dd:ee:ff\n", 1},
+        {"--all needs root", {"--all"}, false, "", not_root, 1},
+    };
+    const std::string capture = testkit::capture_of({build(request_from(1))});
+    for (const row& r : rows) {
+        program_setup s = with_capture(capture, r.args);
+        if (!r.as_root) s.run_as = 65534;
+        const program_result result = run_program(s);
+        EXPECT_EQ(result.out.substr(0, r.out_prefix.size()), r.out_prefix) << r.name;
+        EXPECT_EQ(result.out.empty(), r.out_prefix.empty()) << r.name;
+        EXPECT_EQ(result.err, r.err) << r.name;
+        EXPECT_EQ(result.status, r.status) << r.name;
+    }
+}
+
+// The reports of --all come after its pass: a signal while they are being
+// written, with the capture already closed, gives the summary behind them.
+// stdout is left unread until then, so the program is held in its writes.
+TEST_F(AllClientsTest, SignalAfterThePassSummarisesBehindTheReports) {
+    constexpr std::uint32_t clients = 3000;  // more output than a pipe holds
+    testkit::capture_writer writer;
+    for (std::uint32_t n = 0; n < clients; ++n) {
+        dhcp_frame f;
+        f.client = {0x02, 0, 0, 0, static_cast<std::uint8_t>(n >> 8), static_cast<std::uint8_t>(n)};
+        f.options = option(12, "host-" + std::to_string(n));
+        writer.add(build(f));
+    }
+    const std::string capture = writer.finish();
+    for (const bool json : {false, true}) {
+        std::vector<std::string> args = {"--all"};
+        if (json) args.push_back("--json");
+        const program_result whole = run_program(with_capture(capture, args));
+        ASSERT_EQ(whole.status, 0);
+        ASSERT_GT(whole.out.size(), 65536u);
+
+        running_program program(with_capture(capture, args));
+        program.wait_until_started();
+        ASSERT_TRUE(program.pause_when(
+            [](int pass, long long position, const std::string&, const void*) {
+                return pass == 1 && position < 0;  // the pass has closed the capture
+            },
+            nullptr, false));
+        program.send(SIGTERM);
+        program.resume();
+        const program_result r = program.finish();
+        const std::string summary =
+            json ? "{\"signal\":\"received\",\"processed\":3000}\n"
+                 : "\nSignal received. Shutdown.\nProcessed 3000 DHCP requests.\n\n";
+        EXPECT_EQ(r.out, whole.out + summary) << (json ? "json" : "text");
+        EXPECT_EQ(r.err, "");
+        EXPECT_EQ(r.status, 0);
+    }
+}
+
+}  // namespace
