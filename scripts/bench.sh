@@ -1,10 +1,14 @@
 #!/usr/bin/env bash
-# Measures the program against the floor: libpcap reading the same capture
-# twice with an empty callback. Builds both in Release, writes BENCH_FRAMES
-# (default 1,000,000) frames of mixed traffic, then runs program and floor
-# alternately, BENCH_PAIRS times (default 7) after a warm-up, each as root
-# in a private mount namespace with the capture bound at the fixed path.
-# Prints median wall and CPU seconds, peak memory and the CPU ratio.
+# Measures the program against the floor, libpcap reading the same capture
+# with an empty callback. Builds both in Release, writes BENCH_FRAMES
+# (default 1,000,000) frames of mixed traffic from 10,000 clients, then,
+# BENCH_PAIRS times (default 7) after a warm-up, each run as root in a
+# private mount namespace with the capture at the fixed path:
+#   - dhcpident MAC against the two-pass floor, alternately;
+#   - dhcpident --all against the one-pass floor, alternately;
+#   - once: dhcpident MAC for each of BENCH_CLIENTS (default 100) clients,
+#     the way scripts ask today, against one --all.
+# Prints median wall and CPU seconds, peak memory and the ratios.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/common.sh
@@ -12,6 +16,7 @@ need_packages "${build_packages[@]}" libbenchmark-dev
 
 frames=${BENCH_FRAMES:-1000000}
 pairs=${BENCH_PAIRS:-7}
+clients=${BENCH_CLIENTS:-100}
 dir=build-bench
 cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=Release -DDHCPIDENT_BUILD_TESTS=OFF \
     -DDHCPIDENT_BUILD_BENCH=ON -DDHCPIDENT_BUILD_TOOLS=OFF >/dev/null
@@ -23,29 +28,67 @@ capture=$dir/bench-$frames.pcap
 # the capture at the program's fixed path in a private /tmp.
 measure() { with_capture "$capture" "$dir/bench/bench_measure" "$@"; }
 
-program=("$dir/dhcpident" 00:1a:2b:3c:4d:5e)
-floor=("$dir/bench/bench_floor" /tmp/capfileall.pcap)
-measure "${program[@]}" >/dev/null  # warm-up: the capture into the page cache
-measure "${floor[@]}" >/dev/null
-: >"$dir/program.runs"
-: >"$dir/floor.runs"
-for _ in $(seq "$pairs"); do
-    measure "${program[@]}" >>"$dir/program.runs"
-    measure "${floor[@]}" >>"$dir/floor.runs"
-done
-
 median() { sort -g | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
 col() { awk -v c="$2" '{ print $c }' "$1"; }
+report() {  # report NAME...: medians of each NAME's runs
+    for who in "$@"; do
+        printf '%-10s wall %7.4f s  cpu %7.4f s  peak rss %6d KiB (medians)\n' "$who" \
+            "$(col "$dir/$who.runs" 1 | median)" "$(col "$dir/$who.runs" 2 | median)" \
+            "$(col "$dir/$who.runs" 3 | median)"
+    done
+}
+ratio() { paste "$dir/$1.runs" "$dir/$2.runs" | awk '{ printf "%.4f\n", ($5 > 0) ? $2 / $5 : 0 }' | median; }
+rss_above() { echo $(( $(col "$dir/$1.runs" 3 | median) - $(col "$dir/$2.runs" 3 | median) )); }
+
+# compare A B: A and B alternately, BENCH_PAIRS times, after a warm-up run
+# of each (the capture into the page cache).
+compare() {
+    local a=$1 b=$2
+    : >"$dir/$a.runs"
+    : >"$dir/$b.runs"
+    # shellcheck disable=SC2086 # the commands are words without blanks
+    measure ${commands[$a]} >/dev/null
+    # shellcheck disable=SC2086
+    measure ${commands[$b]} >/dev/null
+    for _ in $(seq "$pairs"); do
+        # shellcheck disable=SC2086
+        measure ${commands[$a]} >>"$dir/$a.runs"
+        # shellcheck disable=SC2086
+        measure ${commands[$b]} >>"$dir/$b.runs"
+    done
+}
+declare -A commands=(
+    [program]="$dir/dhcpident 00:1a:2b:3c:4d:5e"
+    [floor]="$dir/bench/bench_floor /tmp/capfileall.pcap 2"
+    [all]="$dir/dhcpident --all"
+    [floor1]="$dir/bench/bench_floor /tmp/capfileall.pcap 1"
+)
+
 echo "capture: $frames frames, $(stat -c %s "$capture") bytes; $pairs pairs; CPU: $(sed -n 's/^model name\s*: //p' /proc/cpuinfo | head -n 1)"
-for who in program floor; do
-    printf '%-8s wall %7.4f s  cpu %7.4f s  peak rss %6d KiB (medians)\n' "$who" \
-        "$(col "$dir/$who.runs" 1 | median)" "$(col "$dir/$who.runs" 2 | median)" \
-        "$(col "$dir/$who.runs" 3 | median)"
+compare program floor
+report program floor
+echo "cpu ratio program/floor: $(ratio program floor) (median of pairwise ratios; goal at most 1.10)"
+echo "peak memory above the floor: $(rss_above program floor) KiB (goal within 1024 KiB)"
+
+compare all floor1
+report all floor1
+echo "cpu ratio --all/one-pass floor: $(ratio all floor1) (median of pairwise ratios; goal at most 1.25)"
+echo "peak memory of --all above the one-pass floor: $(rss_above all floor1) KiB (goal within 8192 KiB)"
+clients_seen=$(with_capture "$capture" "$dir/dhcpident" --all | grep -c "^mac=" || true)
+echo "clients reported by --all: $clients_seen"
+
+# The way scripts ask today: one run of the default mode for each client.
+: >"$dir/each.runs"
+for n in $(seq 0 $((clients - 1))); do
+    measure "$dir/dhcpident" "$(printf '02:00:00:00:%02x:%02x' $((n >> 8)) $((n & 255)))" >>"$dir/each.runs"
 done
-ratio=$(paste "$dir/program.runs" "$dir/floor.runs" | awk '{ printf "%.4f\n", ($5 > 0) ? $2 / $5 : 0 }' | median)
-rss=$(( $(col "$dir/program.runs" 3 | median) - $(col "$dir/floor.runs" 3 | median) ))
-echo "cpu ratio program/floor: $ratio (median of pairwise ratios; goal at most 1.10)"
-echo "peak memory above the floor: $rss KiB (goal within 1024 KiB)"
+each_cpu=$(awk '{ s += $2 } END { printf "%.4f", s }' "$dir/each.runs")
+all_cpu=$(col "$dir/all.runs" 2 | median)
+echo "dhcpident MAC for $clients clients: $each_cpu s cpu in all; --all: $all_cpu s; ratio $(awk -v a="$each_cpu" -v b="$all_cpu" 'BEGIN { printf "%.1f", (b > 0) ? a / b : 0 }') (expected above 100 for 100 clients)"
+
+if [ -f build-device/dhcpident.stripped ]; then
+    echo "stripped MIPS program (all modes): $(stat -c %s build-device/dhcpident.stripped) bytes (goal within 32768)"
+fi
 
 if command -v tshark >/dev/null && [ -z "${CI:-}" ]; then
     start=$(date +%s.%N)
