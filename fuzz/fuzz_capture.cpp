@@ -1,8 +1,10 @@
 // A whole capture file, any bytes, through both passes of the capture
-// driver. The file is read from memory: the program's fixed path and its
+// driver and through the one pass of --all with its reports, in text or
+// JSON. The file is read from memory: the program's fixed path and its
 // privilege drop stay out of the fuzzer.
 #include <cstdio>
 
+#include "dhcp/all_clients.h"
 #include "dhcp/select.h"
 #include "driver/capture_memory.h"
 #include "driver/capture_pass.h"
@@ -10,14 +12,23 @@
 using namespace dhcpident;
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    return std::freopen("/dev/null", "w", stdout) == nullptr ||
-           std::freopen("/dev/null", "w", stderr) == nullptr;
+    return std::freopen("/dev/null", "w", stdout) == nullptr;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    const report_format format = size % 2 == 0 ? report_format::text : report_format::json;
     the_run = capture_run{};
+    the_run.format = format;
     set_target_mac(the_run, "00:1a:2b:3c:4d:5e");
     const capture_bytes capture{data, size};
     run_capture_passes(open_capture_bytes, &capture);
+
+    the_run = capture_run{};
+    client_table* table = create_client_table(64);
+    if (table != nullptr &&
+        run_all_clients_pass(open_capture_bytes, &capture, *table) == pass_outcome::completed) {
+        print_client_reports(*table, format);
+    }
+    destroy_client_table(table);
     return 0;
 }

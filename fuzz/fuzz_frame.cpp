@@ -1,10 +1,12 @@
 // One frame, any bytes, any known link header length: run through both
 // capture passes as a one-frame capture, with the target set to the frame's
-// own client address so that the report is printed too.
+// own client address so that the report is printed too, in text or JSON,
+// and through the one pass of --all.
 #include <cstdio>
 #include <cstring>
 #include <vector>
 
+#include "dhcp/all_clients.h"
 #include "dhcp/select.h"
 #include "driver/capture_memory.h"
 #include "driver/capture_pass.h"
@@ -32,6 +34,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     const std::vector<std::uint8_t> file = fuzz_input::capture_file_of(data + 1, size - 1, link_type);
     const capture_bytes capture{file.data(), file.size()};
+    // The byte that chose the link type chooses the format too.
+    the_run.format = data[0] / fuzz_input::link_type_count % 2 == 0 ? report_format::text
+                                                                     : report_format::json;
     run_capture_passes(open_capture_bytes, &capture);
+    client_table* table = create_client_table(4);
+    if (table != nullptr &&
+        run_all_clients_pass(open_capture_bytes, &capture, *table) == pass_outcome::completed) {
+        print_client_reports(*table, the_run.format);
+    }
+    destroy_client_table(table);
     return 0;
 }

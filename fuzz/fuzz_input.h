@@ -31,9 +31,10 @@ inline std::vector<std::uint8_t> capture_file_of(const std::uint8_t* frame, std:
         file.insert(file.end(), bytes, bytes + sizeof value);
     };
     const auto length = static_cast<std::uint32_t>(size);
-    // Magic, version 2.4, zone, accuracy, snap length, link type.
+    // Magic, version 2.4, zone, accuracy, snap length, link type. The snap
+    // length is the frame's own, so the reader's buffer stays small.
     put(std::uint32_t{0xa1b2c3d4}), put(std::uint16_t{2}), put(std::uint16_t{4});
-    put(std::uint32_t{0}), put(std::uint32_t{0}), put(std::uint32_t{262144});
+    put(std::uint32_t{0}), put(std::uint32_t{0}), put(length < 68 ? std::uint32_t{68} : length);
     put(static_cast<std::uint32_t>(link_type));
     // Seconds, microseconds, captured and wire length.
     put(std::uint32_t{0}), put(std::uint32_t{0}), put(length), put(length);
