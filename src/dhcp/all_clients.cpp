@@ -6,6 +6,7 @@
 
 #include "dhcp/frame_layout.h"
 #include "dhcp/report.h"
+#include "driver/output.h"
 
 namespace dhcpident {
 namespace {
@@ -228,6 +229,7 @@ void print_client_reports(const client_table& table, report_format format) {
         }
         request.option_count = record.length[option_codes];
         print_report(request, format);
+        if (output_failed()) return;  // the rest would be lost as well
     }
 }
 

@@ -8,7 +8,6 @@
 #include <cstdio>
 #include <cstdint>
 #include <cstring>
-#include <initializer_list>
 
 #include "dhcp/all_clients.h"
 #include "dhcp/select.h"
@@ -33,12 +32,7 @@ void drop_privileges() {
     }
 }
 
-sigset_t shutdown_signals() {
-    sigset_t set;
-    sigemptyset(&set);
-    for (int signal_number : {SIGHUP, SIGINT, SIGTERM}) sigaddset(&set, signal_number);
-    return set;
-}
+constexpr int shutdown_signals[] = {SIGHUP, SIGINT, SIGTERM};
 
 void install_shutdown_handlers() {
     struct sigaction action;
@@ -47,20 +41,25 @@ void install_shutdown_handlers() {
     sigemptyset(&action.sa_mask);
     // Restarted system calls: a signal must not cut a write of the report.
     action.sa_flags = SA_RESTART;
-    for (int signal_number : {SIGHUP, SIGINT, SIGTERM}) sigaction(signal_number, &action, nullptr);
+    for (int signal_number : shutdown_signals) sigaction(signal_number, &action, nullptr);
 }
 
 // True when a termination signal has arrived or arrives from now on until
 // the exit: from here the signals are blocked, and one that comes is held
 // pending, where it is seen too.
 bool shutdown_signalled_by_exit() {
-    const sigset_t set = shutdown_signals();
+    sigset_t set;
+    sigemptyset(&set);
+    for (int signal_number : shutdown_signals) sigaddset(&set, signal_number);
     sigprocmask(SIG_BLOCK, &set, nullptr);
     sigset_t pending;
     sigemptyset(&pending);
     sigpending(&pending);
-    return shutdown_requested || sigismember(&pending, SIGHUP) == 1 ||
-           sigismember(&pending, SIGINT) == 1 || sigismember(&pending, SIGTERM) == 1;
+    bool pending_shutdown = false;
+    for (int signal_number : shutdown_signals) {
+        pending_shutdown = pending_shutdown || sigismember(&pending, signal_number) == 1;
+    }
+    return shutdown_requested || pending_shutdown;
 }
 
 int print_shutdown_summary() {

@@ -18,6 +18,12 @@ void flush_output() {
     if (std::fflush(stdout) != 0 && first_write_error == 0) first_write_error = errno;
 }
 
+bool output_failed() {
+    if (!std::ferror(stdout)) return false;
+    if (first_write_error == 0) first_write_error = errno != 0 ? errno : EIO;
+    return true;
+}
+
 int checked_exit_status(int status) {
     flush_output();
     if (first_write_error == 0 && !std::ferror(stdout)) return status;

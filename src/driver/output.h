@@ -8,6 +8,10 @@ namespace dhcpident {
 // Flushes stdout; keeps the reason of the first failure.
 void flush_output();
 
+// True once a write to stdout has failed, keeping its reason if it is the
+// first: to be asked right after output, while errno still tells why.
+bool output_failed();
+
 // At exit: flushes stdout once more. When any of its output was lost,
 // writes "Error: Unable to write the report: REASON" to stderr and returns
 // 1; otherwise returns status.

@@ -108,9 +108,21 @@ TEST_F(SecurityTest, AReportThatCannotBeWrittenIsAFailure) {
         // The capture must not be opened as descriptor 1, where the report
         // would then be written into it and fail.
         {"stdout closed at start", output_to::closed, {target}, "", 0},
+        // Reports of many clients, written while the stdio buffer fills.
+        {"--all on /dev/full", output_to::full_device, {"--all"},
+         "Error: Unable to write the report: No space left on device\n", 1},
+        {"--all, reader gone", output_to::reader_gone, {"--all", "--json"},
+         "Error: Unable to write the report: Broken pipe\n", 1},
     };
+    testkit::capture_writer many_clients;
+    for (std::uint8_t n = 0; n < 200; ++n) {
+        testkit::dhcp_frame f;
+        f.client[5] = n;
+        many_clients.add(build(f));
+    }
+    const std::string many = many_clients.finish();
     for (const row& r : rows) {
-        program_setup s = with_capture(request_capture(), r.args);
+        program_setup s = with_capture(r.args[0] == "--all" ? many : request_capture(), r.args);
         s.out = r.out;
         const program_result result = run_program(s);
         EXPECT_EQ(result.out, "") << r.name;
