@@ -43,11 +43,24 @@ struct client_record {
     }
 };
 
+// Room for a record's texts: what they need now and some more, so that the
+// small changes between one request of a client and the next (a host name,
+// a lease number) seldom make it grow.
+std::size_t room_for(std::size_t needed) { return needed + needed / 4 + 16; }
+
 std::uint32_t hash_of(byte_view key) {
     std::uint32_t hash = 2166136261u;  // FNV-1a
     for (std::size_t i = 0; i < key.size(); ++i) hash = (hash ^ key.u8(i)) * 16777619u;
     return hash;
 }
+
+// A slot of the table's index: the hash beside the record's number, so that
+// a probe rarely has to reach the record itself, which lies elsewhere in
+// memory, to tell one client from another.
+struct client_slot {
+    std::uint32_t hash;
+    std::uint32_t record;  // index + 1; 0 is free
+};
 
 }  // namespace
 
@@ -57,7 +70,7 @@ struct client_table {
     std::uint32_t records_capacity;
     client_record** records;  // in the order of first requests
     std::uint32_t slot_count;  // a power of two, at least twice count
-    std::uint32_t* slots;      // record index + 1; 0 is free
+    client_slot* slots;
     bool warned;
 };
 
@@ -65,12 +78,13 @@ namespace {
 
 bool grow_slots(client_table& table) {
     const std::uint32_t slot_count = table.slot_count == 0 ? 64 : table.slot_count * 2;
-    auto* slots = static_cast<std::uint32_t*>(std::calloc(slot_count, sizeof(std::uint32_t)));
+    auto* slots = static_cast<client_slot*>(std::calloc(slot_count, sizeof(client_slot)));
     if (slots == nullptr) return false;
     for (std::uint32_t i = 0; i < table.count; ++i) {
-        std::uint32_t at = table.records[i]->hash & (slot_count - 1);
-        while (slots[at] != 0) at = (at + 1) & (slot_count - 1);
-        slots[at] = i + 1;
+        const std::uint32_t hash = table.records[i]->hash;
+        std::uint32_t at = hash & (slot_count - 1);
+        while (slots[at].record != 0) at = (at + 1) & (slot_count - 1);
+        slots[at] = {hash, i + 1};
     }
     std::free(table.slots);
     table.slots = slots;
@@ -141,18 +155,19 @@ bool record_request(client_table& table, const dhcp_request& request) {
     const std::uint32_t hash = hash_of(key);
     std::uint32_t at = 0;
     if (table.slot_count != 0) {
-        for (at = hash & (table.slot_count - 1); table.slots[at] != 0;
+        for (at = hash & (table.slot_count - 1); table.slots[at].record != 0;
              at = (at + 1) & (table.slot_count - 1)) {
-            client_record*& record = table.records[table.slots[at] - 1];
-            if (record->hash != hash || !same_key(*record, key)) continue;
+            if (table.slots[at].hash != hash) continue;
+            client_record*& record = table.records[table.slots[at].record - 1];
+            if (!same_key(*record, key)) continue;
             if (needed > record->capacity) {
                 // Longer texts than this client sent before: the one case
                 // in which a record is allocated again.
                 auto* grown = static_cast<client_record*>(
-                    std::realloc(record, sizeof(client_record) + needed));
+                    std::realloc(record, sizeof(client_record) + room_for(needed)));
                 if (grown == nullptr) return true;  // keeps the request before
                 record = grown;
-                record->capacity = static_cast<std::uint16_t>(needed);
+                record->capacity = static_cast<std::uint16_t>(room_for(needed));
             }
             fill(*record, request, key, lengths);
             return true;
@@ -177,16 +192,16 @@ bool record_request(client_table& table, const dhcp_request& request) {
         table.records_capacity = capacity;
     }
     if (2 * (table.count + 1) > table.slot_count && !grow_slots(table)) return false;
-    auto* record = static_cast<client_record*>(std::malloc(sizeof(client_record) + needed));
+    auto* record = static_cast<client_record*>(std::malloc(sizeof(client_record) + room_for(needed)));
     if (record == nullptr) return false;
     record->hash = hash;
-    record->capacity = static_cast<std::uint16_t>(needed);
+    record->capacity = static_cast<std::uint16_t>(room_for(needed));
     fill(*record, request, key, lengths);
-    for (at = hash & (table.slot_count - 1); table.slots[at] != 0;
+    for (at = hash & (table.slot_count - 1); table.slots[at].record != 0;
          at = (at + 1) & (table.slot_count - 1)) {
     }
     table.records[table.count++] = record;
-    table.slots[at] = table.count;
+    table.slots[at] = {hash, table.count};
     return true;
 }
 

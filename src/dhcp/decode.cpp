@@ -48,10 +48,51 @@ void walk_items(byte_view frame, std::size_t start, std::size_t limit, Visit vis
     }
 }
 
+// A byte string of the record, written so that it reads as a buffer
+// cleared for this frame would: a repeated value is copied over the earlier
+// one without clearing it (a shorter later value leaves the earlier one's
+// tail), and the zero behind the longest value copied in this frame ends
+// the text where the cleared buffer's zero would. So the kilobyte-sized
+// record need not be cleared whole for every frame.
+class value_buffer {
+public:
+    explicit value_buffer(char* bytes) : bytes_(bytes) { bytes_[0] = '\0'; }
+
+    // length is at most 255, so the zero at bytes[255] stays in the buffer.
+    void copy(byte_view frame, std::size_t at, std::size_t length) {
+        if (!frame.copy_to(at, length, reinterpret_cast<std::uint8_t*>(bytes_))) return;
+        if (length > filled_) filled_ = length;
+        bytes_[filled_] = '\0';
+    }
+
+private:
+    char* bytes_;
+    std::size_t filled_ = 0;
+};
+
+// Clears what a frame's decoding reads back: every number, and each byte
+// string up to its first byte. The remote-id's first six bytes are printed
+// whatever they hold, so those stay cleared too.
+void reset(dhcp_request& out) {
+    out.vlan_id = 0;
+    out.ip_ttl = 0;
+    out.hlen = 0;
+    out.chaddr = byte_view();
+    out.chaddr_captured = false;
+    out.message_type = 0;
+    std::memset(out.req_ipaddr, 0, sizeof out.req_ipaddr);
+    out.option_count = 0;
+    out.option_codes[0] = '\0';
+    std::memset(out.remote_id, 0, 8);
+    out.circuit_vlan = 0;
+    out.circuit_unit = 0;
+    out.circuit_port = 0;
+}
+
 // Option 82's sub-options. One that is not wholly captured (the bytes that
 // are read for it) ends this walk; the option walk goes on.
 void decode_relay_agent(byte_view frame, std::size_t value, std::uint8_t length,
-                        dhcp_request& out) {
+                        dhcp_request& out, value_buffer& remote_id) {
     walk_items(frame, value, length,
                [&](std::uint8_t sub, std::uint8_t sub_length, std::size_t at) {
                    if (sub == agent_suboption_circuit_id) {
@@ -70,9 +111,8 @@ void decode_relay_agent(byte_view frame, std::size_t value, std::uint8_t length,
                        // A remote-id too short for its own type and length
                        // bytes carries no identifier.
                        if (sub_length >= remote_id_header_length) {
-                           frame.copy_to(at + remote_id_header_length,
-                                         sub_length - remote_id_header_length,
-                                         reinterpret_cast<std::uint8_t*>(out.remote_id));
+                           remote_id.copy(frame, at + remote_id_header_length,
+                                          sub_length - remote_id_header_length);
                        }
                    }
                    return true;
@@ -86,12 +126,6 @@ std::size_t value_bytes_read(std::uint8_t code, std::uint8_t length) {
     if (code == option_message_type) return std::max<std::size_t>(length, 1);
     if (code == option_requested_address) return std::max<std::size_t>(length, 4);
     return length;
-}
-
-void copy_value(byte_view frame, std::size_t at, std::uint8_t length, char* out) {
-    // length is at most 255, so the terminating zero at out[255] stays. A
-    // repeated option is copied over the earlier value without clearing it.
-    frame.copy_to(at, length, reinterpret_cast<std::uint8_t*>(out));
 }
 
 // Walks the DHCP options of a frame that reaches its options, calling
@@ -123,7 +157,9 @@ std::uint8_t dhcp_message_type(byte_view frame, const frame_layout& layout) {
 }
 
 void decode_dhcp_request(byte_view frame, std::uint16_t link_header_len, dhcp_request& out) {
-    out = dhcp_request{};
+    reset(out);
+    value_buffer parameter_list(out.parameter_list), vendor_class(out.vendor_class),
+        hostname(out.hostname), remote_id(out.remote_id);
     const frame_layout layout = locate_headers(frame, link_header_len);
     out.vlan_id = layout.vlan_id;
     const address_state address = client_address(frame, layout, out.chaddr);
@@ -136,6 +172,7 @@ void decode_dhcp_request(byte_view frame, std::uint16_t link_header_len, dhcp_re
         if (code != option_pad && code != option_end && code != option_relay_agent &&
             out.option_count < max_option_codes) {
             out.option_codes[out.option_count++] = static_cast<char>(code);
+            out.option_codes[out.option_count] = '\0';
         }
         switch (code) {
         case option_message_type:
@@ -145,16 +182,16 @@ void decode_dhcp_request(byte_view frame, std::uint16_t link_header_len, dhcp_re
             frame.copy_to(at, 4, out.req_ipaddr);
             break;
         case option_parameter_list:
-            copy_value(frame, at, length, out.parameter_list);
+            parameter_list.copy(frame, at, length);
             break;
         case option_vendor_class:
-            copy_value(frame, at, length, out.vendor_class);
+            vendor_class.copy(frame, at, length);
             break;
         case option_host_name:
-            copy_value(frame, at, length, out.hostname);
+            hostname.copy(frame, at, length);
             break;
         case option_relay_agent:
-            decode_relay_agent(frame, at, length, out);
+            decode_relay_agent(frame, at, length, out, remote_id);
             break;
         default:
             break;

@@ -10,7 +10,9 @@ namespace dhcpident {
 
 // Each byte string holds up to 255 value bytes and always a terminating zero;
 // later readers stop at the first zero byte, except for remote_id, whose first
-// six bytes the report prints whatever they hold.
+// six bytes the report prints whatever they hold. The decoder clears what
+// is read back, not the whole record: bytes behind a string's terminator
+// are left from earlier frames.
 inline constexpr std::size_t byte_string_size = 256;
 
 struct dhcp_request {

@@ -23,10 +23,19 @@ byte_view printed_remote_id(const dhcp_request& request) {
                      remote_id_printed_bytes);
 }
 
+// "key='value'" and a line break. Written piece by piece: the same bytes as
+// printf's "%s", for a fraction of its cost over thousands of reports.
+void put_line(const char* key, const char* value) {
+    std::fputs(key, stdout);
+    std::fputs("='", stdout);
+    std::fputs(value, stdout);
+    std::fputs("'\n", stdout);
+}
+
 // Values are written as they are, without escaping; the option82 line is
 // the one line not of the form key='value'.
 void print_text_report(const dhcp_request& request) {
-    std::printf("mac='%s'\n", hex_colon_text(request.chaddr));
+    put_line("mac", hex_colon_text(request.chaddr));
     if (request.vlan_id != 0) {
         std::printf("VLAN='%u'\n", static_cast<unsigned>(request.vlan_id));
     } else {
@@ -36,10 +45,10 @@ void print_text_report(const dhcp_request& request) {
     const char* fingerprint =
         lookup_fingerprint(initial_ttl_class(request.ip_ttl), request.option_codes,
                            request.parameter_list, request.vendor_class);
-    std::printf("fingerprint='%s'\n", fingerprint);
-    if (request.hostname[0] != '\0') std::printf("hostname='%s'\n", request.hostname);
+    put_line("fingerprint", fingerprint);
+    if (request.hostname[0] != '\0') put_line("hostname", request.hostname);
     if (!all_zero(request.req_ipaddr, sizeof request.req_ipaddr)) {
-        std::printf("req_ipaddr='%s'\n", dotted_quad_text(request.req_ipaddr));
+        put_line("req_ipaddr", dotted_quad_text(request.req_ipaddr));
     }
     // A remote-id whose first byte is 0 counts as absent, whatever follows.
     if (request.remote_id[0] != '\0') {
@@ -53,7 +62,9 @@ void print_text_report(const dhcp_request& request) {
 }
 
 void put_field(const char* key, const char* value) {
-    std::printf(",\"%s\":", key);
+    std::fputs(",\"", stdout);
+    std::fputs(key, stdout);
+    std::fputs("\":", stdout);
     put_json_string(stdout, value);
 }
 

@@ -53,7 +53,10 @@ const char* lookup_fingerprint(std::uint8_t ttl_class, const char* option_codes,
     // The rendered list is at most 254 characters: it fits with its zero.
     const char* list = decimal_list_text(parameter_list);
     std::memcpy(fallback_result, list, std::strlen(list) + 1);
-    std::printf("dhcpvendor='%s'\n", vendor_class);
+    // The same bytes as printf's "dhcpvendor='%s'\n", at a fraction of its cost.
+    std::fputs("dhcpvendor='", stdout);
+    std::fputs(vendor_class, stdout);
+    std::fputs("'\n", stdout);
     return fallback_result;
 }
 

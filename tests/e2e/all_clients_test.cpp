@@ -77,6 +77,15 @@ std::vector<bytes> mixed_frames() {
     too_short.resize(200);
     frames.push_back(too_short);
     add(request_from(3, option(12, long_value)));  // grows past what client 3 sent before
+    // Frames larger than --all keeps whole: their values are kept instead.
+    for (const char* host : {"big, first", "big, then this longer name"}) {
+        dhcp_frame big = request_from(12, concat({option(12, host), option(55, bytes{1, 3}),
+                                                  testkit::relay_agent_option(9, 2, 3, {1, 1, 1, 1, 1, 1})}));
+        big.vlan_tci = 9;
+        bytes frame = build(big);
+        frame.resize(2000);  // padded behind the end option
+        frames.push_back(frame);
+    }
     frames.push_back(testkit::non_dhcp_frame(1));
     add(request_from(2, option(12, "tagged no more")));
     return frames;
@@ -112,7 +121,7 @@ TEST_F(AllClientsTest, OnePassGivesEachClientsDefaultReportInFirstRequestOrder) 
     const std::vector<bytes> frames = mixed_frames();
     const std::string capture = testkit::capture_of(frames);
     const std::vector<std::string> clients = clients_in(frames);
-    ASSERT_EQ(clients.size(), 8u);
+    ASSERT_EQ(clients.size(), 9u);
 
     std::string each_text, each_json;
     std::vector<std::string> blocks;

@@ -322,3 +322,28 @@ TEST_F(DecodeTest, EveryPrefixOfAFrameDecodesWithinItsBytes) {
 
 }  // namespace
 }  // namespace dhcpident
+
+namespace dhcpident {
+namespace {
+
+// The record is reused frame after frame and not cleared whole: what a
+// frame leaves behind its texts must never show in the next one.
+TEST_F(DecodeTest, AReusedRecordReadsAsAClearedOne) {
+    dhcp_frame long_values;
+    long_values.options = concat({option(12, std::string(200, 'h')), option(60, "vendor-long"),
+                                  option(55, bytes{1, 2, 3, 4, 5, 6, 7}),
+                                  option(82, option(2, bytes{0, 6, 1, 2, 3, 4, 5, 6}))});
+    dhcp_frame short_values;
+    short_values.options = concat({option(12, "ab"), option(12, "c"),  // repeated: "cb"
+                                   option(82, option(2, bytes{0, 2, 9, 9}))});
+    decode(build(long_values));
+    const dhcp_request& d = decode(build(short_values));
+    EXPECT_STREQ(d.hostname, "cb");
+    EXPECT_STREQ(d.vendor_class, "");
+    EXPECT_STREQ(d.parameter_list, "");
+    EXPECT_EQ(std::string(d.remote_id, 6), std::string("\x09\x09\0\0\0\0", 6));
+    EXPECT_EQ(codes(d), "53,12,12");
+}
+
+}  // namespace
+}  // namespace dhcpident
