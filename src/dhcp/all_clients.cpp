@@ -183,17 +183,24 @@ bool record_request(client_table& table, const dhcp_request& request) {
         }
         return false;
     }
+    auto out_of_memory = [&table] {
+        if (!table.warned) {
+            std::fputs("Warning: Out of memory, further clients not reported\n", stderr);
+            table.warned = true;
+        }
+        return false;
+    };
     if (table.count == table.records_capacity) {
         const std::uint32_t capacity = table.records_capacity == 0 ? 64 : table.records_capacity * 2;
         auto* records = static_cast<client_record**>(
             std::realloc(table.records, capacity * sizeof(client_record*)));
-        if (records == nullptr) return false;
+        if (records == nullptr) return out_of_memory();
         table.records = records;
         table.records_capacity = capacity;
     }
-    if (2 * (table.count + 1) > table.slot_count && !grow_slots(table)) return false;
+    if (2 * (table.count + 1) > table.slot_count && !grow_slots(table)) return out_of_memory();
     auto* record = static_cast<client_record*>(std::malloc(sizeof(client_record) + room_for(needed)));
-    if (record == nullptr) return false;
+    if (record == nullptr) return out_of_memory();
     record->hash = hash;
     record->capacity = static_cast<std::uint16_t>(room_for(needed));
     fill(*record, request, key, lengths);

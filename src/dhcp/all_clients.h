@@ -12,13 +12,17 @@
 namespace dhcpident {
 
 inline constexpr std::uint32_t default_max_clients = 65536;
+// The largest bound that may be asked for: far beyond a router's memory,
+// and small enough that no size computed from it can overflow, on 32 bits
+// too.
+inline constexpr std::uint32_t largest_max_clients = 1u << 24;
 
 // One record per client, allocated when the client is first seen and reused
 // for each later request; past max_clients no new client is recorded (one
 // warning), so memory stays bounded.
 struct client_table;
 
-// Null when memory runs out.
+// Null when memory runs out. max_clients is at most largest_max_clients.
 client_table* create_client_table(std::uint32_t max_clients);
 void destroy_client_table(client_table* table);
 

@@ -84,16 +84,20 @@ constexpr char usage[] =
     "  --all            every client that sent a DHCPREQUEST, in one pass, in the\n"
     "                   order of their first requests\n"
     "  --json           one JSON object a line instead of key='value' blocks\n"
-    "  --max-clients=N  with --all, record at most N clients (default 65536)\n"
+    "  --max-clients=N  with --all, record at most N clients (default 65536,\n"
+    "                   at most 16777216)\n"
     "  --help           this text\n"
     "  --version        the version\n";
 
-// The count in "--max-clients=N": decimal digits only, 1 to 2^32 - 1.
+// The count in "--max-clients=N": decimal digits only, 1 to
+// largest_max_clients.
 bool read_count(const char* digits, std::uint32_t& out) {
     std::uint64_t value = 0;
     const char* at = digits;
-    for (; *at >= '0' && *at <= '9' && value <= 0xFFFFFFFFu; ++at) value = value * 10 + (*at - '0');
-    if (at == digits || *at != '\0' || value == 0 || value > 0xFFFFFFFFu) return false;
+    for (; *at >= '0' && *at <= '9' && value <= largest_max_clients; ++at) {
+        value = value * 10 + static_cast<std::uint64_t>(*at - '0');
+    }
+    if (at == digits || *at != '\0' || value == 0 || value > largest_max_clients) return false;
     out = static_cast<std::uint32_t>(value);
     return true;
 }

@@ -206,6 +206,8 @@ TEST_F(AllClientsTest, OptionsAreAnsweredBeforeTheRootCheck) {
          "Error: Unknown option --max-clients=0 (see --help)\n", 1},
         {"a bound that is no number", {"--max-clients=12x", "--all"}, true, "",
          "Error: Unknown option --max-clients=12x (see --help)\n", 1},
+        {"a bound past 2^24", {"--max-clients=16777217", "--all"}, true, "",
+         "Error: Unknown option --max-clients=16777217 (see --help)\n", 1},
         {"--json still needs a MAC", {"--json"}, true, "",
          "Error: expected one argument, the client's MAC address such as aa:bb:cc:dd:ee:ff\n", 1},
         {"--all needs root", {"--all"}, false, "", not_root, 1},
