@@ -6,11 +6,6 @@ set(CMAKE_SYSTEM_NAME Linux)
 set(CMAKE_SYSTEM_PROCESSOR mips)
 set(CMAKE_C_COMPILER mips-linux-gnu-gcc)
 set(CMAKE_CXX_COMPILER mips-linux-gnu-g++)
-# Segments aligned for 4 KiB pages, which the routers this is built for use
-# (OpenWrt's MIPS targets among them). With ld's MIPS default of 64 KiB, full
-# RELRO pads the program's file to 64 KiB; a kernel with larger pages needs
-# that default back.
-set(CMAKE_EXE_LINKER_FLAGS_INIT "-Wl,-z,max-page-size=4096")
 
 # CMake reads this file again for each compiler check, in a project of its
 # own: the sysroot given on the command line is handed on to those, or they
