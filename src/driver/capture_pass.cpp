@@ -174,11 +174,15 @@ pass_outcome run_pass(capture_opener open, const void* context, pcap_handler han
     if (const auto length = link_header_length(pcap_datalink(capture))) {
         the_run.link_header_len = *length;
     }
-    // A read error inside the file just ends the pass, as the end does.
-    if (!shutdown_requested) pcap_loop(capture, -1, handler, user);
+    // A read error inside the file just ends the pass, as the end does. The
+    // pass is interrupted only when a signal broke the loop: one that comes
+    // once every frame was handled finds the pass complete, and is seen
+    // when the program ends.
+    const bool broken =
+        shutdown_requested || pcap_loop(capture, -1, handler, user) == PCAP_ERROR_BREAK;
     active_capture = nullptr;
     pcap_close(capture);
-    return shutdown_requested ? pass_outcome::interrupted : pass_outcome::completed;
+    return broken ? pass_outcome::interrupted : pass_outcome::completed;
 }
 
 // The program's own opener: the fixed path, opened as the unprivileged
