@@ -25,6 +25,6 @@ for run in $(seq "$runs"); do
         echo "loaded suite: run $run of $runs failed"
         exit 1
     fi
-    echo "loaded suite: run $run of $runs passed ($(grep -o '[0-9]* tests passed' "build/loaded-run-$run.log" || true), $((SECONDS - start)) s)"
+    echo "loaded suite: run $run of $runs passed ($(grep -o '[0-9]*% tests passed, [0-9]* tests failed out of [0-9]*' "build/loaded-run-$run.log" || true), $((SECONDS - start)) s)"
 done
 echo "loaded suite: $runs of $runs runs passed with $(nproc) CPU hogs"

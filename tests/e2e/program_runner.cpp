@@ -279,7 +279,7 @@ bool running_program::pause_when(progress_test ready, const void* context, bool 
             if (ready(pass, -1, result_.out, context)) return true;
         }
         resume();
-        usleep(1000);
+        usleep(500);
     }
     return false;
 }

@@ -55,7 +55,7 @@ public:
     // as far as /proc tells (under an emulator it may tell too early).
     void wait_until_started();
 
-    // Runs the program in steps of about a millisecond, stopped (SIGSTOP)
+    // Runs the program in steps of about half a millisecond, stopped (SIGSTOP)
     // between them, until ready(pass, position, out) holds while it is
     // stopped: pass counts the opens of the capture seen so far, position is
     // the capture's read offset, or -1 once the pass has closed it, out is
