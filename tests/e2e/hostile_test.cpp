@@ -211,6 +211,7 @@ TEST_F(HostileTest, SignalAtAnyMomentNeverCutsOutput) {
     const std::string full_report = report("last");
     const int signals[] = {SIGTERM, SIGINT, SIGHUP};
     int in_pass[3] = {0, 0, 0};
+    int restarted = 0;
     for (int i = 0; i < runs; ++i) {
         // The moment, as passes done: spread from 5 % to 75 % of each pass,
         // leaving a quarter of a pass for the step in which it is reached.
@@ -239,6 +240,7 @@ TEST_F(HostileTest, SignalAtAnyMomentNeverCutsOutput) {
                 break;
             }
             program.reset();
+            ++restarted;
         }
         ASSERT_TRUE(program.has_value()) << "the moment was never reached";
         program->send(signals[i % 3]);
@@ -263,8 +265,9 @@ TEST_F(HostileTest, SignalAtAnyMomentNeverCutsOutput) {
         EXPECT_TRUE(pass == 2 || !has_report);  // the report comes in the second pass
         ++in_pass[pass];
     }
-    std::printf("signals: %d runs over %zu frames, %d in the first pass, %d in the second\n", runs,
-                filler + 2, in_pass[1], in_pass[2]);
+    std::printf("signals: %d runs over %zu frames, %d in the first pass, %d in the second, "
+                "%d started again\n",
+                runs, filler + 2, in_pass[1], in_pass[2], restarted);
 }
 
 }  // namespace
