@@ -106,6 +106,7 @@ bool read_count(const char* digits, std::uint32_t& out) {
 // text begins with "-".
 struct invocation {
     bool all = false;
+    report_format format = report_format::text;
     const char* target = nullptr;
     std::uint32_t max_clients = default_max_clients;
 };
@@ -113,22 +114,24 @@ struct invocation {
 // Reads the options; returns -1 to go on, or the exit status when the
 // command line is answered (help, version) or refused.
 int read_command_line(int argc, char** argv, invocation& out) {
+    constexpr char max_clients_option[] = "--max-clients=";
+    constexpr std::size_t max_clients_prefix = sizeof max_clients_option - 1;
     int i = 1;
     for (; i < argc && argv[i][0] == '-'; ++i) {
         const char* option = argv[i];
         if (std::strcmp(option, "--all") == 0) {
             out.all = true;
         } else if (std::strcmp(option, "--json") == 0) {
-            the_run.format = report_format::json;
+            out.format = report_format::json;
         } else if (std::strcmp(option, "--help") == 0) {
             std::fputs(usage, stdout);
             return checked_exit_status(0);
         } else if (std::strcmp(option, "--version") == 0) {
             std::fputs("dhcpident " DHCPIDENT_VERSION "\n", stdout);
             return checked_exit_status(0);
-        } else if (std::strncmp(option, "--max-clients=", 14) == 0 &&
-                   read_count(option + 14, out.max_clients)) {
-        } else {
+        } else if (std::strncmp(option, max_clients_option, max_clients_prefix) != 0 ||
+                   !read_count(option + max_clients_prefix, out.max_clients)) {
+            // A bound that is no count is no option the program knows.
             std::fprintf(stderr, "Error: Unknown option %s (see --help)\n", option);
             return 1;
         }
@@ -214,6 +217,7 @@ int run_dhcpident(int argc, char** argv) {
     install_shutdown_handlers();
     invocation asked;
     if (const int status = read_command_line(argc, argv, asked); status >= 0) return status;
+    the_run.format = asked.format;
     if (!asked.all) set_target_mac(the_run, asked.target);
     if (geteuid() != 0) {
         std::fputs("Error: You need to have root privileges\n", stderr);
