@@ -77,7 +77,7 @@ std::vector<bytes> mixed_frames() {
     too_short.resize(200);
     frames.push_back(too_short);
     add(request_from(3, option(12, long_value)));  // grows past what client 3 sent before
-    // Frames larger than --all keeps whole: their values are kept instead.
+    // Frames larger than usual, padded far behind the end option.
     for (const char* host : {"big, first", "big, then this longer name"}) {
         dhcp_frame big = request_from(12, concat({option(12, host), option(55, bytes{1, 3}),
                                                   testkit::relay_agent_option(9, 2, 3, {1, 1, 1, 1, 1, 1})}));
