@@ -1,5 +1,6 @@
 #include "dhcp/all_clients.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -250,6 +251,9 @@ void print_client_reports(const client_table& table, report_format format) {
             std::memcpy(texts[field], record.field(field), record.length[field]);
         }
         request.option_count = record.length[option_codes];
+        // Cleared first, so that a write failing in this report leaves its
+        // own reason, not one left over from anything before.
+        errno = 0;
         print_report(request, format);
         if (output_failed()) return;  // the rest would be lost as well
     }

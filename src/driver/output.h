@@ -9,7 +9,8 @@ namespace dhcpident {
 void flush_output();
 
 // True once a write to stdout has failed, keeping its reason if it is the
-// first: to be asked right after output, while errno still tells why.
+// first: to be asked right after output, with errno cleared before it, so
+// that errno tells why (EIO when it does not).
 bool output_failed();
 
 // At exit: flushes stdout once more. When any of its output was lost,
