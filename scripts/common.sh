@@ -17,6 +17,26 @@ need_packages() {
 
 build_packages=(g++ cmake make pkg-config libpcap-dev util-linux mount)
 
+# source_apt WORK: a private apt configuration under WORK/apt that reads
+# the machine's Debian entries as source entries, without changing the
+# machine's own; sets apt_private to the options that select it. Then
+# (cd WORK && apt-get "${apt_private[@]}" source ...) fetches a source
+# package.
+source_apt() {
+    local work=$1
+    mkdir -p "$work/apt/lists/partial" "$work/apt/cache/archives/partial" "$work/apt/sources"
+    for f in /etc/apt/sources.list.d/*.sources; do
+        [ -f "$f" ] && sed 's/^Types:.*/Types: deb-src/' "$f" >"$work/apt/sources/$(basename "$f")"
+    done
+    for f in /etc/apt/sources.list /etc/apt/sources.list.d/*.list; do
+        [ -f "$f" ] && sed -n 's/^deb /deb-src /p' "$f" >"$work/apt/sources/$(basename "$f").list"
+    done
+    apt_private=(-o Dir::Etc::SourceList=/dev/null -o Dir::Etc::SourceParts="$work/apt/sources"
+                 -o Dir::State::Lists="$work/apt/lists" -o Dir::Cache="$work/apt/cache")
+    # An unrelated entry that has no sources must not stop the one that does.
+    apt-get "${apt_private[@]}" update -qq || true
+}
+
 # captures_of BUILD_DIR: the capture corpus that build was configured with
 # (the DHCPIDENT_CAPTURES cache option), when that directory exists.
 captures_of() {

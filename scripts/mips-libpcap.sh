@@ -14,19 +14,7 @@ if [ -f "$sysroot/usr/lib/pkgconfig/libpcap.pc" ]; then
 fi
 work=$sysroot.source
 rm -rf "$work"
-mkdir -p "$work/apt/lists/partial" "$work/apt/cache/archives/partial" "$work/apt/sources"
-
-# The machine's Debian entries, as source entries.
-for f in /etc/apt/sources.list.d/*.sources; do
-    [ -f "$f" ] && sed 's/^Types:.*/Types: deb-src/' "$f" >"$work/apt/sources/$(basename "$f")"
-done
-for f in /etc/apt/sources.list /etc/apt/sources.list.d/*.list; do
-    [ -f "$f" ] && sed -n 's/^deb /deb-src /p' "$f" >"$work/apt/sources/$(basename "$f").list"
-done
-apt_private=(-o Dir::Etc::SourceList=/dev/null -o Dir::Etc::SourceParts="$work/apt/sources"
-             -o Dir::State::Lists="$work/apt/lists" -o Dir::Cache="$work/apt/cache")
-# An unrelated entry that has no sources must not stop the one that does.
-apt-get "${apt_private[@]}" update -qq || true
+source_apt "$work"
 (cd "$work" && apt-get "${apt_private[@]}" source -qq libpcap >/dev/null)
 src=$(find "$work" -mindepth 1 -maxdepth 1 -type d -name 'libpcap-[0-9]*' | head -n 1)
 
