@@ -1,17 +1,28 @@
 #!/usr/bin/env bash
-# Builds the program for the device: 32-bit big-endian MIPS, optimised for
-# size (MinSizeRel, -Os, as router firmware is built), into
-# build-device/ (the program at build-device/dhcpident, and a stripped copy
-# beside it). Installs the cross toolchain; libpcap for MIPS is built once
-# from Debian's source package into build-sysroot-mips/ and then reused.
-# Then prints how the program is hardened and its size, and fails when a
-# goal is missed.
+# Builds the program for the routers it is for, OpenWrt's mips_24kc targets:
+# 32-bit big-endian MIPS 24Kc without an FPU, musl built soft-float,
+# libpcap.so.1. Makes the router userland once (scripts/router-userland.sh,
+# build-router/), then builds the way OpenWrt's package build does
+# (scripts/openwrt-cmake.sh), with OpenWrt's flags (-Os -mips32r2
+# -mtune=24kc -msoft-float), into build-device/:
+#   dhcpident, dhcpident.stripped      needs libc.so (musl) and libpcap.so.1
+#   dhcpident-static, .stripped        musl and libpcap inside (static-pie),
+#                                      for firmware without libpcap or musl
+#   dhcpident_VERSION_mips_24kc.ipk    the opkg package of dhcpident.stripped
+#   install/                           the tree the recipe installs from
+# Then prints how each program is built, hardened and sized, and fails when
+# a goal is missed.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-bash scripts/mips-libpcap.sh build-sysroot-mips
+bash scripts/router-userland.sh build-router
 dir=build-device
-cmake -S . -B "$dir" --toolchain cmake/mips-linux-gnu.cmake -DCMAKE_BUILD_TYPE=MinSizeRel \
-    -DDHCPIDENT_MIPS_SYSROOT="$PWD/build-sysroot-mips" -DDHCPIDENT_BUILD_TESTS=OFF \
-    -DDHCPIDENT_BUILD_BENCH=OFF -DDHCPIDENT_BUILD_TOOLS=OFF >/dev/null
-cmake --build "$dir" --target dhcpident -j"$(nproc)" >/dev/null
-bash scripts/program-figures.sh "$dir/dhcpident"
+mkdir -p "$dir"
+bash scripts/openwrt-cmake.sh "$dir/cmake" "$dir/install"
+bash scripts/openwrt-cmake.sh "$dir/cmake-static" "$dir/install-static" -DDHCPIDENT_STATIC=ON
+cp "$dir/install/usr/sbin/dhcpident" "$dir/dhcpident"
+cp "$dir/install-static/usr/sbin/dhcpident" "$dir/dhcpident-static"
+for program in dhcpident dhcpident-static; do
+    mips-linux-gnu-strip -o "$dir/$program.stripped" "$dir/$program"
+done
+bash scripts/make-ipk.sh "$dir"
+bash scripts/program-figures.sh "$dir/dhcpident" "$dir/dhcpident-static"
