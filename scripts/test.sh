@@ -1,10 +1,18 @@
 #!/usr/bin/env bash
 # Builds everything and runs every test suite with CTest:
-#   build/        the device build's flags, on this machine
-#   build-asan/   the same suite with AddressSanitizer and UBSan
-#   build-mips/   cross-built for 32-bit big-endian MIPS, run under qemu-mips
-# then builds the device program as the README says (build-device/) and
-# checks how both programs are hardened and the device program's size.
+#   build-device/  the router program, dynamic and static, as
+#                  scripts/build-device.sh builds and checks it (with the
+#                  router userland in build-router/) and its package
+#   build/         the device build's flags, on this machine; its
+#                  end-to-end suite runs three times: on this machine's
+#                  program, and on both router programs under
+#                  qemu-mips -cpu 24Kc (no FPU), the dynamic one in the
+#                  router userland, the static one with none; then the
+#                  package is opened and checked
+#   build-asan/    the suite with AddressSanitizer and UBSan
+#   build-mips/    the unit tests cross-built for 32-bit big-endian MIPS
+#                  (glibc), run under qemu-mips
+# then checks how this machine's program is hardened.
 # Run as root: the end-to-end tests run the program in private mount
 # namespaces. The capture corpus in ../shared/captures is used when present.
 set -euo pipefail
@@ -23,15 +31,17 @@ suite() {  # suite NAME BUILD_DIR CMAKE_ARGS...
     local start=$SECONDS
     ctest --test-dir "$dir" --output-on-failure -j"$jobs"
     echo "$name suite: $((SECONDS - start)) s"
-    grep -hE '^(capture corpus|signals):' "$dir/Testing/Temporary/LastTest.log" || true
+    grep -hE '^(capture corpus|signals|package):' "$dir/Testing/Temporary/LastTest.log" || true
 }
 
-suite host build -DDHCPIDENT_SANITIZE=OFF -DDHCPIDENT_BUILD_BENCH=ON -DDHCPIDENT_BUILD_TOOLS=ON
+echo "== device programs"
+bash scripts/build-device.sh
+suite host build -DDHCPIDENT_SANITIZE=OFF -DDHCPIDENT_BUILD_BENCH=ON -DDHCPIDENT_BUILD_TOOLS=ON \
+    -DDHCPIDENT_DEVICE_DIR="$PWD/build-device" -DDHCPIDENT_ROUTER_ROOT="$PWD/build-router/root"
 suite sanitizer build-asan -DDHCPIDENT_SANITIZE=ON -DDHCPIDENT_BUILD_BENCH=OFF -DDHCPIDENT_BUILD_TOOLS=OFF
 bash scripts/mips-libpcap.sh build-sysroot-mips
 suite mips build-mips --toolchain cmake/mips-linux-gnu.cmake \
     -DDHCPIDENT_MIPS_SYSROOT="$PWD/build-sysroot-mips" -DDHCPIDENT_BUILD_BENCH=OFF \
     -DDHCPIDENT_BUILD_TOOLS=OFF
-echo "== programs"
-bash scripts/build-device.sh
+echo "== this machine's program"
 bash scripts/program-figures.sh build/dhcpident

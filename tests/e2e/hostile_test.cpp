@@ -142,12 +142,12 @@ TEST_F(HostileTest, SharedCaptureCorpusRunsClean) {
     closedir(dir);
     ASSERT_FALSE(names.empty()) << "no files read from " DHCPIDENT_CAPTURES;
     std::sort(names.begin(), names.end());
-#ifdef DHCPIDENT_EMULATOR
-    // Every tenth file: each run starts an emulator.
-    std::vector<std::string> subset;
-    for (std::size_t i = 0; i < names.size(); i += 10) subset.push_back(names[i]);
-    names.swap(subset);
-#endif
+    if (emulated()) {
+        // Every tenth file: each run starts an emulator.
+        std::vector<std::string> subset;
+        for (std::size_t i = 0; i < names.size(); i += 10) subset.push_back(names[i]);
+        names.swap(subset);
+    }
 
     int clean = 0, refused = 0, reported = 0;
     for (const std::string& name : names) {
@@ -201,11 +201,7 @@ std::string slow_capture(std::size_t filler) {
 // program stopped until the signal is on its way: a loaded machine slows
 // the runs down but cannot move the moments.
 TEST_F(HostileTest, SignalAtAnyMomentNeverCutsOutput) {
-#ifdef DHCPIDENT_EMULATOR
-    const int runs = 6;  // under the emulator a run is many times slower
-#else
-    const int runs = 12;
-#endif
+    const int runs = emulated() ? 6 : 12;  // under an emulator a run is many times slower
     constexpr std::size_t filler = 300'000;
     static const std::string capture = slow_capture(filler);
     const std::string full_report = report("last");

@@ -13,6 +13,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <stdexcept>
 
@@ -21,10 +22,8 @@ extern "C" char** environ;
 namespace e2e {
 namespace {
 
-#ifdef DHCPIDENT_EMULATOR
-// Where the target's libraries appear inside the program's private /tmp.
-constexpr char emulator_library_dir[] = "/tmp/.target-libraries";
-#endif
+// Where the target root appears inside the program's private /tmp.
+constexpr char target_root_dir[] = "/tmp/.target-root";
 
 // In the child, between fork and exec: system calls only.
 [[noreturn]] void fail(const char* what) {
@@ -55,7 +54,7 @@ void bind_file(const char* source, const char* target) {
 }
 
 [[noreturn]] void child(const program_setup& setup, const char* exec_path, char* const* argv,
-                        int out_fd, int err_fd) {
+                        int out_fd, int err_fd, const char* target_root) {
     // Output first, so that the result shows where a setup step failed.
     const int null_fd = open("/dev/null", O_RDONLY);
     if (null_fd < 0 || dup2(null_fd, 0) < 0 || dup2(err_fd, 2) < 0) fail("dup2");
@@ -83,22 +82,20 @@ void bind_file(const char* source, const char* target) {
     close(null_fd);
     if (unshare(CLONE_NEWNS) != 0) fail("unshare");
     if (mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) fail("make private");
-#ifdef DHCPIDENT_EMULATOR_LIBRARIES
-    // The target's libpcap lives in the build tree, which may lie under the
-    // /tmp about to be covered, or in a directory the unprivileged runs
-    // cannot enter. It is bound at a path open to all inside the new /tmp;
-    // opened here, since a bind mount takes its source from the caller's own
+    // The target root lives in the build tree, which may lie under the /tmp
+    // about to be covered, or in a directory the unprivileged runs cannot
+    // enter. It is bound at a path open to all inside the new /tmp; opened
+    // here, since a bind mount takes its source from the caller's own
     // namespace.
-    const int libraries = open(DHCPIDENT_EMULATOR_LIBRARIES, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (libraries < 0) fail(DHCPIDENT_EMULATOR_LIBRARIES);
-#endif
+    const int root = target_root[0] != '\0' ? open(target_root, O_RDONLY | O_DIRECTORY | O_CLOEXEC) : -1;
+    if (target_root[0] != '\0' && root < 0) fail(target_root);
     if (mount("dhcpident-test", "/tmp", "tmpfs", 0, "mode=1777") != 0) fail("mount tmpfs");
-#ifdef DHCPIDENT_EMULATOR_LIBRARIES
-    char libraries_path[64];
-    std::snprintf(libraries_path, sizeof libraries_path, "/proc/self/fd/%d", libraries);
-    if (mkdir(emulator_library_dir, 0755) != 0) fail(emulator_library_dir);
-    bind_file(libraries_path, emulator_library_dir);
-#endif
+    if (root >= 0) {
+        char root_path[64];
+        std::snprintf(root_path, sizeof root_path, "/proc/self/fd/%d", root);
+        if (mkdir(target_root_dir, 0755) != 0) fail(target_root_dir);
+        bind_file(root_path, target_root_dir);
+    }
     if (setup.capture) write_file("/tmp/capfileall.pcap", *setup.capture, setup.capture_mode);
     if (setup.arrange != nullptr && !setup.arrange()) fail("arrange");
     if (setup.passwd) {
@@ -122,24 +119,35 @@ void bind_file(const char* source, const char* target) {
 
 }  // namespace
 
+const target_program& program_under_test() {
+    static const target_program target = [] {
+        const char* which = std::getenv("DHCPIDENT_TEST_TARGET");
+        const std::string kind = which != nullptr ? which : "host";
+#ifdef DHCPIDENT_DEVICE_PROGRAM
+        // QEMU's 24Kc has no FPU, as the routers have none: an FPU
+        // instruction is SIGILL there too.
+        const std::vector<std::string> emulator = {DHCPIDENT_QEMU, "-cpu", "24Kc"};
+        if (kind == "device") return target_program{DHCPIDENT_DEVICE_PROGRAM, emulator, DHCPIDENT_ROUTER_ROOT};
+        if (kind == "static") return target_program{DHCPIDENT_STATIC_PROGRAM, emulator, ""};
+#endif
+        if (kind != "host") throw std::runtime_error("DHCPIDENT_TEST_TARGET: no " + kind + " program built");
+        return target_program{DHCPIDENT_PROGRAM, {}, ""};
+    }();
+    return target;
+}
+
 running_program::running_program(const program_setup& setup) {
-#ifdef DHCPIDENT_EMULATOR
-    // A target binary: the emulator opens it by its descriptor's name.
-    const int program = open(DHCPIDENT_PROGRAM, O_RDONLY);
-#else
-    const int program = open(DHCPIDENT_PROGRAM, O_RDONLY | O_CLOEXEC);
-#endif
-    if (program < 0) throw std::runtime_error("open " DHCPIDENT_PROGRAM);
+    const target_program& target = program_under_test();
+    // Under an emulator the program is opened by the emulator, by its
+    // descriptor's name: that descriptor stays open across the exec.
+    const int program =
+        open(target.path.c_str(), O_RDONLY | (target.emulator.empty() ? O_CLOEXEC : 0));
+    if (program < 0) throw std::runtime_error("open " + target.path);
     const std::string program_path = "/proc/self/fd/" + std::to_string(program);
-    std::vector<std::string> words;
-#ifdef DHCPIDENT_EMULATOR
-    const std::string exec_path = DHCPIDENT_EMULATOR;
-    words = {DHCPIDENT_EMULATOR, "-L", DHCPIDENT_EMULATOR_RUNTIME, "-E",
-             std::string("LD_LIBRARY_PATH=") + emulator_library_dir, program_path};
-#else
-    const std::string exec_path = program_path;
-    words = {"dhcpident"};
-#endif
+    std::vector<std::string> words = target.emulator;
+    if (!target.root.empty()) words.insert(words.end(), {"-L", target_root_dir});
+    const std::string exec_path = words.empty() ? program_path : words[0];
+    words.push_back(words.empty() ? "dhcpident" : program_path);
     words.insert(words.end(), setup.args.begin(), setup.args.end());
     std::vector<char*> argv;
     for (std::string& w : words) argv.push_back(w.data());
@@ -157,7 +165,7 @@ running_program::running_program(const program_setup& setup) {
     deadline_ = std::chrono::steady_clock::now() + std::chrono::seconds(setup.time_limit_seconds);
     pid_ = fork();
     if (pid_ < 0) throw std::runtime_error("fork");
-    if (pid_ == 0) child(setup, exec_path.c_str(), argv.data(), out[1], err[1]);
+    if (pid_ == 0) child(setup, exec_path.c_str(), argv.data(), out[1], err[1], target.root.c_str());
     close(program);
     close(out[1]);
     close(err[1]);

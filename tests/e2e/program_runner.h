@@ -87,6 +87,21 @@ private:
 
 program_result run_program(const program_setup& setup);
 
+// The program the suite runs, as DHCPIDENT_TEST_TARGET says: "host" (or
+// unset), the one built beside it; "device" or "static", the router
+// programs of the device build the suite was configured with, run by the
+// emulator, the first in the router userland as its root (the emulator's
+// -L), the second with none.
+struct target_program {
+    std::string path;
+    std::vector<std::string> emulator;
+    std::string root;
+};
+const target_program& program_under_test();
+
+// True when the program runs under an emulator, many times slower.
+inline bool emulated() { return !program_under_test().emulator.empty(); }
+
 // Empty when this machine lets the tests run the program as root in a mount
 // namespace; otherwise why not.
 std::string end_to_end_unavailable();

@@ -1,0 +1,44 @@
+#!/usr/bin/env bash
+# Opens the opkg package of a device build as opkg would and checks it: its
+# three members, the control fields against the recipe and the project's
+# version, and that the program inside, root's and 0755 at
+# ./usr/sbin/dhcpident, is byte for byte DEVICE_DIR/dhcpident.stripped, the
+# program the device suite runs.
+# Usage: scripts/check-package.sh DEVICE_DIR
+set -euo pipefail
+cd "$(dirname "$0")/.."
+dir=$1
+status=0
+fail() { echo "package: $*" >&2; status=1; }
+project_version=$(sed -n 's/^project(dhcpident VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
+mapfile -t recipe < <(bash scripts/openwrt-recipe.sh PKG_VERSION PKG_RELEASE)
+[ "${recipe[0]}" = "$project_version" ] || fail "the recipe's PKG_VERSION ${recipe[0]} is not the project's $project_version"
+version=$project_version-${recipe[1]}
+package=$dir/dhcpident_${version}_mips_24kc.ipk
+[ -f "$package" ] || { echo "package: no $package" >&2; exit 1; }
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+members=$(tar -tzf "$package" | sort | tr '\n' ' ')
+[ "$members" = "./control.tar.gz ./data.tar.gz ./debian-binary " ] || fail "members: $members"
+tar -xzf "$package" -C "$work"
+[ "$(cat "$work/debian-binary")" = 2.0 ] || fail "debian-binary: $(cat "$work/debian-binary")"
+tar -xzOf "$work/control.tar.gz" ./control >"$work/control"
+field() { sed -n "s/^$1: //p" "$work/control"; }
+expect() {  # expect FIELD VALUE
+    [ "$(field "$1")" = "$2" ] || fail "$1: '$(field "$1")', expected '$2'"
+}
+expect Package dhcpident
+expect Version "$version"
+expect Depends "libc, libpcap1"
+expect License BSD-2-Clause
+expect Section net
+expect Architecture mips_24kc
+expect Installed-Size "$(stat -c %s "$dir/dhcpident.stripped")"
+[ -n "$(field Source)" ] || fail "no Source"
+[ -n "$(field Description)" ] || fail "no Description"
+listing=$(tar -tvzf "$work/data.tar.gz" | awk '$1 ~ /^-/ { print $1, $2, $NF }')
+[ "$listing" = "-rwxr-xr-x 0/0 ./usr/sbin/dhcpident" ] || fail "data: $listing"
+tar -xzf "$work/data.tar.gz" -C "$work" ./usr/sbin/dhcpident
+cmp -s "$work/usr/sbin/dhcpident" "$dir/dhcpident.stripped" || fail "the program inside is not $dir/dhcpident.stripped"
+[ "$status" -eq 0 ] && echo "package: $package holds $dir/dhcpident.stripped as ./usr/sbin/dhcpident, $version, depends on libc, libpcap1"
+exit $status
