@@ -38,15 +38,13 @@ void BM_decode_dhcp_request(benchmark::State& state) {
 BENCHMARK(BM_decode_dhcp_request);
 
 void handle(benchmark::State& state, const bytes& frame, std::int32_t pass) {
-    the_run = capture_run{};
-    set_target_mac(the_run, "00:1a:2b:3c:4d:5e");
-    the_run.link_header_len = 14;
-    the_run.pass_index = pass;
-    the_run.first_pass_count = 1 << 30;  // never reached: no report
-    pcap_pkthdr header{};
-    header.caplen = header.len = static_cast<bpf_u_int32>(frame.size());
-    for (auto _ : state) handle_packet(nullptr, &header, frame.data());
-    benchmark::DoNotOptimize(the_run.processed_count);
+    capture_run run{};
+    set_target_mac(run, "00:1a:2b:3c:4d:5e");
+    run.link_header_len = 14;
+    run.pass_index = pass;
+    run.first_pass_count = 1 << 30;  // never reached: no report
+    for (auto _ : state) handle_frame(byte_view(frame.data(), frame.size()), run);
+    benchmark::DoNotOptimize(run.processed_count);
 }
 
 void BM_handle_packet_other_client(benchmark::State& state) { handle(state, sample_request(other), 0); }

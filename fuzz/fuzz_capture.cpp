@@ -5,7 +5,6 @@
 #include <cstdio>
 
 #include "dhcp/all_clients.h"
-#include "dhcp/select.h"
 #include "driver/capture_memory.h"
 #include "driver/capture_pass.h"
 
@@ -17,18 +16,16 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const report_format format = size % 2 == 0 ? report_format::text : report_format::json;
-    the_run = capture_run{};
-    the_run.format = format;
-    set_target_mac(the_run, "00:1a:2b:3c:4d:5e");
+    start_run("00:1a:2b:3c:4d:5e", format);
     const capture_bytes capture{data, size};
     run_capture_passes(open_capture_bytes, &capture);
 
-    the_run = capture_run{};
-    client_table* table = create_client_table(64);
-    if (table != nullptr &&
-        run_all_clients_pass(open_capture_bytes, &capture, *table) == pass_outcome::completed) {
-        print_client_reports(*table, format);
+    start_run(nullptr, format);
+    all_clients clients{create_client_table({64}), false};
+    if (clients.table != nullptr &&
+        run_all_clients_pass(open_capture_bytes, &capture, clients) == pass_outcome::completed) {
+        print_client_reports(*clients.table, format);
     }
-    destroy_client_table(table);
+    destroy_client_table(clients.table);
     return 0;
 }

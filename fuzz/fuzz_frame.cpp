@@ -26,23 +26,24 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const int link_type = fuzz_input::link_type_of(data[0]);
     const byte_view frame(data + 1, size - 1);
 
-    the_run = capture_run{};
     dhcp_request request;
     decode_dhcp_request(frame, *link_header_length(link_type), request);
     const char* text = request.chaddr_captured ? hex_colon_text(request.chaddr) : "";
-    set_target_mac(the_run, std::strlen(text) <= target_mac_max_length ? text : "");
+    // The byte that chose the link type chooses the format too.
+    const report_format format = data[0] / fuzz_input::link_type_count % 2 == 0
+                                     ? report_format::text
+                                     : report_format::json;
+    start_run(std::strlen(text) <= target_mac_max_length ? text : "", format);
 
     const std::vector<std::uint8_t> file = fuzz_input::capture_file_of(data + 1, size - 1, link_type);
     const capture_bytes capture{file.data(), file.size()};
-    // The byte that chose the link type chooses the format too.
-    the_run.format = data[0] / fuzz_input::link_type_count % 2 == 0 ? report_format::text
-                                                                     : report_format::json;
     run_capture_passes(open_capture_bytes, &capture);
-    client_table* table = create_client_table(4);
-    if (table != nullptr &&
-        run_all_clients_pass(open_capture_bytes, &capture, *table) == pass_outcome::completed) {
-        print_client_reports(*table, the_run.format);
+    start_run(nullptr, format);
+    all_clients clients{create_client_table({4}), false};
+    if (clients.table != nullptr &&
+        run_all_clients_pass(open_capture_bytes, &capture, clients) == pass_outcome::completed) {
+        print_client_reports(*clients.table, format);
     }
-    destroy_client_table(table);
+    destroy_client_table(clients.table);
     return 0;
 }

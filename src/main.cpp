@@ -1,3 +1,3 @@
-#include "driver/capture_pass.h"
+#include "driver/entry.h"
 
 int main(int argc, char** argv) { return dhcpident::run_dhcpident(argc, argv); }

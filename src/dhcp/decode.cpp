@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <array>
 #include <cstring>
 
 #include "dhcp/byte_view.h"
@@ -27,6 +28,59 @@ constexpr std::uint8_t circuit_id_length_vlan_unit_port = 4;
 constexpr std::size_t remote_id_header_length = 2;  // type and length inside the value
 
 constexpr std::size_t max_option_codes = byte_string_size - 1;
+
+// What the decoder does with an option's value.
+enum class option_use : std::uint8_t {
+    none,
+    message_type,
+    requested_address,
+    parameter_list,
+    vendor_class,
+    host_name,
+    relay_agent,
+};
+
+// Each option code's handling: its use, whether its code joins the list of
+// codes (all but pad, end and relay information), and the value bytes the
+// use reads whatever the length byte says: some clients send option 53
+// with length 0 and option 50 short, and the value is still read from the
+// bytes that follow. An option is applied only when those were captured.
+struct option_rule {
+    option_use use;
+    bool listed;
+    std::uint8_t least_value_bytes;
+};
+
+constexpr option_rule rule_for(std::uint8_t code) {
+    switch (code) {
+    case option_pad:
+    case option_end:
+        return {option_use::none, false, 0};
+    case option_message_type:
+        return {option_use::message_type, true, 1};
+    case option_requested_address:
+        return {option_use::requested_address, true, 4};
+    case option_parameter_list:
+        return {option_use::parameter_list, true, 0};
+    case option_vendor_class:
+        return {option_use::vendor_class, true, 0};
+    case option_host_name:
+        return {option_use::host_name, true, 0};
+    case option_relay_agent:
+        return {option_use::relay_agent, false, 0};
+    default:
+        return {option_use::none, true, 0};
+    }
+}
+
+// The rules as a table by code, for the walk over every frame's options.
+constexpr std::array<option_rule, 256> option_rules = [] {
+    std::array<option_rule, 256> rules{};
+    for (std::size_t code = 0; code < rules.size(); ++code) {
+        rules[code] = rule_for(static_cast<std::uint8_t>(code));
+    }
+    return rules;
+}();
 
 // Walks code/length/value items from start while the consumed count is below
 // limit. Every item is read as a code with a length byte, pad and end
@@ -83,7 +137,7 @@ void reset(dhcp_request& out) {
     std::memset(out.req_ipaddr, 0, sizeof out.req_ipaddr);
     out.option_count = 0;
     out.option_codes[0] = '\0';
-    std::memset(out.remote_id, 0, 8);
+    std::memset(out.remote_id, 0, remote_id_printed_bytes);
     out.circuit_vlan = 0;
     out.circuit_unit = 0;
     out.circuit_port = 0;
@@ -119,15 +173,6 @@ void decode_relay_agent(byte_view frame, std::size_t value, std::uint8_t length,
                });
 }
 
-// Value bytes an option's handling reads beyond its length byte, at least:
-// some clients send option 53 with length 0 and option 50 short, and the
-// value is still read from the bytes that follow.
-std::size_t value_bytes_read(std::uint8_t code, std::uint8_t length) {
-    if (code == option_message_type) return std::max<std::size_t>(length, 1);
-    if (code == option_requested_address) return std::max<std::size_t>(length, 4);
-    return length;
-}
-
 // Walks the DHCP options of a frame that reaches its options, calling
 // apply(code, length, value offset) for each option whose value was wholly
 // captured. An option whose value was not ends the walk unapplied: real
@@ -140,7 +185,9 @@ void walk_options(byte_view frame, const frame_layout& layout, Apply apply) {
         udp_length > udp_length_before_options ? udp_length - udp_length_before_options : 0;
     walk_items(frame, layout.options, options_area,
                [&](std::uint8_t code, std::uint8_t length, std::size_t at) {
-                   if (!frame.has(at, value_bytes_read(code, length))) return false;
+                   const std::size_t needed =
+                       std::max<std::size_t>(length, option_rules[code].least_value_bytes);
+                   if (!frame.has(at, needed)) return false;
                    apply(code, length, at);
                    return true;
                });
@@ -151,7 +198,7 @@ void walk_options(byte_view frame, const frame_layout& layout, Apply apply) {
 std::uint8_t dhcp_message_type(byte_view frame, const frame_layout& layout) {
     std::uint8_t type = 0;
     walk_options(frame, layout, [&](std::uint8_t code, std::uint8_t, std::size_t at) {
-        if (code == option_message_type) type = frame.u8(at);
+        if (option_rules[code].use == option_use::message_type) type = frame.u8(at);
     });
     return type;
 }
@@ -169,31 +216,31 @@ void decode_dhcp_request(byte_view frame, std::uint16_t link_header_len, dhcp_re
     out.hlen = frame.u8(layout.bootp + bootp_hlen_offset);
 
     walk_options(frame, layout, [&](std::uint8_t code, std::uint8_t length, std::size_t at) {
-        if (code != option_pad && code != option_end && code != option_relay_agent &&
-            out.option_count < max_option_codes) {
+        const option_rule& rule = option_rules[code];
+        if (rule.listed && out.option_count < max_option_codes) {
             out.option_codes[out.option_count++] = static_cast<char>(code);
             out.option_codes[out.option_count] = '\0';
         }
-        switch (code) {
-        case option_message_type:
+        switch (rule.use) {
+        case option_use::message_type:
             out.message_type = frame.u8(at);
             break;
-        case option_requested_address:
+        case option_use::requested_address:
             frame.copy_to(at, 4, out.req_ipaddr);
             break;
-        case option_parameter_list:
+        case option_use::parameter_list:
             parameter_list.copy(frame, at, length);
             break;
-        case option_vendor_class:
+        case option_use::vendor_class:
             vendor_class.copy(frame, at, length);
             break;
-        case option_host_name:
+        case option_use::host_name:
             hostname.copy(frame, at, length);
             break;
-        case option_relay_agent:
+        case option_use::relay_agent:
             decode_relay_agent(frame, at, length, out, remote_id);
             break;
-        default:
+        case option_use::none:
             break;
         }
     });

@@ -15,6 +15,11 @@ namespace dhcpident {
 // are left from earlier frames.
 inline constexpr std::size_t byte_string_size = 256;
 
+inline constexpr std::uint8_t dhcp_request_type = 3;  // DHCPREQUEST, RFC 2132 option 53
+
+// The report prints this many bytes of the remote-id, whatever they hold.
+inline constexpr std::size_t remote_id_printed_bytes = 6;
+
 struct dhcp_request {
     std::uint16_t vlan_id;  // low 12 bits of the 802.1Q tag; 0 when untagged
     std::uint8_t ip_ttl;

@@ -1,15 +1,12 @@
 #include "dhcp/report.h"
 
-#include <cstdio>
-
+#include "driver/output.h"
 #include "fingerprint/fingerprint.h"
 #include "text/json.h"
 #include "text/render.h"
 
 namespace dhcpident {
 namespace {
-
-constexpr std::size_t remote_id_printed_bytes = 6;
 
 bool all_zero(const std::uint8_t* bytes, std::size_t count) {
     for (std::size_t i = 0; i < count; ++i) {
@@ -26,10 +23,10 @@ byte_view printed_remote_id(const dhcp_request& request) {
 // "key='value'" and a line break. Written piece by piece: the same bytes as
 // printf's "%s", for a fraction of its cost over thousands of reports.
 void put_line(const char* key, const char* value) {
-    std::fputs(key, stdout);
-    std::fputs("='", stdout);
-    std::fputs(value, stdout);
-    std::fputs("'\n", stdout);
+    out_text(key);
+    out_text("='");
+    out_text(value);
+    out_text("'\n");
 }
 
 // Values are written as they are, without escaping; the option82 line is
@@ -37,9 +34,9 @@ void put_line(const char* key, const char* value) {
 void print_text_report(const dhcp_request& request) {
     put_line("mac", hex_colon_text(request.chaddr));
     if (request.vlan_id != 0) {
-        std::printf("VLAN='%u'\n", static_cast<unsigned>(request.vlan_id));
+        out_format("VLAN='%u'\n", static_cast<unsigned>(request.vlan_id));
     } else {
-        std::fputs("\n", stdout);  // the line stays, empty
+        out_char('\n');  // the line stays, empty
     }
     // Without a table match the lookup prints the dhcpvendor line itself.
     const char* fingerprint =
@@ -52,43 +49,43 @@ void print_text_report(const dhcp_request& request) {
     }
     // A remote-id whose first byte is 0 counts as absent, whatever follows.
     if (request.remote_id[0] != '\0') {
-        std::printf("option82=remote_id %s circuit_id vlan %u unit %u port %u\n",
-                    hex_colon_text(printed_remote_id(request)),
-                    static_cast<unsigned>(request.circuit_vlan),
-                    static_cast<unsigned>(request.circuit_unit),
-                    static_cast<unsigned>(request.circuit_port));
+        out_format("option82=remote_id %s circuit_id vlan %u unit %u port %u\n",
+                   hex_colon_text(printed_remote_id(request)),
+                   static_cast<unsigned>(request.circuit_vlan),
+                   static_cast<unsigned>(request.circuit_unit),
+                   static_cast<unsigned>(request.circuit_port));
     }
-    std::fputs("\n", stdout);
+    out_char('\n');
 }
 
 void put_field(const char* key, const char* value) {
-    std::fputs(",\"", stdout);
-    std::fputs(key, stdout);
-    std::fputs("\":", stdout);
-    put_json_string(stdout, value);
+    out_text(",\"");
+    out_text(key);
+    out_text("\":");
+    put_json_string(value);
 }
 
 void print_json_report(const dhcp_request& request) {
-    std::fputs("{\"mac\":", stdout);
-    put_json_string(stdout, hex_colon_text(request.chaddr));
-    if (request.vlan_id != 0) std::printf(",\"vlan\":%u", static_cast<unsigned>(request.vlan_id));
-    const char* name = match_fingerprint(initial_ttl_class(request.ip_ttl), request.option_codes,
-                                         request.parameter_list, request.vendor_class);
-    if (name == nullptr) put_field("dhcpvendor", request.vendor_class);
-    put_field("fingerprint", name != nullptr ? name : decimal_list_text(request.parameter_list));
+    out_text("{\"mac\":");
+    put_json_string(hex_colon_text(request.chaddr));
+    if (request.vlan_id != 0) out_format(",\"vlan\":%u", static_cast<unsigned>(request.vlan_id));
+    const fingerprint found = fingerprint_of(initial_ttl_class(request.ip_ttl), request.option_codes,
+                                             request.parameter_list, request.vendor_class);
+    if (!found.matched) put_field("dhcpvendor", request.vendor_class);
+    put_field("fingerprint", found.text);
     if (request.hostname[0] != '\0') put_field("hostname", request.hostname);
     if (!all_zero(request.req_ipaddr, sizeof request.req_ipaddr)) {
         put_field("req_ipaddr", dotted_quad_text(request.req_ipaddr));
     }
     if (request.remote_id[0] != '\0') {
-        std::printf(",\"option82\":{\"remote_id\":\"%s\",\"circuit\":"
-                    "{\"vlan\":%u,\"unit\":%u,\"port\":%u}}",
-                    hex_colon_text(printed_remote_id(request)),
-                    static_cast<unsigned>(request.circuit_vlan),
-                    static_cast<unsigned>(request.circuit_unit),
-                    static_cast<unsigned>(request.circuit_port));
+        out_format(",\"option82\":{\"remote_id\":\"%s\",\"circuit\":"
+                   "{\"vlan\":%u,\"unit\":%u,\"port\":%u}}",
+                   hex_colon_text(printed_remote_id(request)),
+                   static_cast<unsigned>(request.circuit_vlan),
+                   static_cast<unsigned>(request.circuit_unit),
+                   static_cast<unsigned>(request.circuit_port));
     }
-    std::fputs("}\n", stdout);
+    out_text("}\n");
 }
 
 }  // namespace

@@ -8,8 +8,6 @@
 
 namespace dhcpident {
 
-inline constexpr std::uint8_t dhcp_request_type = 3;  // DHCPREQUEST, RFC 2132 option 53
-
 // Prints the report of request to stdout. Text: mac, the VLAN line (empty
 // when untagged), dhcpvendor (without a fingerprint match), fingerprint,
 // then hostname, req_ipaddr and option82 when present, and an empty line.

@@ -8,14 +8,6 @@
 #include "text/render.h"
 
 namespace dhcpident {
-namespace {
-
-bool is_target_request(const dhcp_request& request, const capture_run& run) {
-    return request.chaddr_captured && request.message_type == dhcp_request_type &&
-           std::strcmp(hex_colon_text(request.chaddr), run.target_mac) == 0;
-}
-
-}  // namespace
 
 void set_target_mac(capture_run& run, const char* text) {
     const std::size_t length = std::strlen(text);
@@ -40,7 +32,7 @@ bool from_target(byte_view frame, const capture_run& run) {
 }
 
 void select_and_report(const dhcp_request& request, capture_run& run) {
-    if (!is_target_request(request, run)) {
+    if (request.message_type != dhcp_request_type) {
         ++run.processed_count;
         return;
     }
@@ -59,20 +51,20 @@ void select_and_report(const dhcp_request& request, capture_run& run) {
     ++run.processed_count;
 }
 
-void handle_packet(u_char*, const pcap_pkthdr* header, const u_char* bytes) {
-    const byte_view frame(bytes, header->caplen);
-    // Only the target's requests change more than processed_count, and
-    // nearly every frame is from another client or no DHCP at all: the
-    // client address alone tells, without decoding the rest.
-    if (!from_target(frame, the_run)) {
-        ++the_run.processed_count;
+void handle_frame(byte_view frame, capture_run& run) {
+    if (!from_target(frame, run)) {
+        ++run.processed_count;
         return;
     }
     // Decoded on the stack: the record and its view of the frame end with
     // the frame.
     dhcp_request request;
-    decode_dhcp_request(frame, the_run.link_header_len, request);
-    select_and_report(request, the_run);
+    decode_dhcp_request(frame, run.link_header_len, request);
+    select_and_report(request, run);
+}
+
+void handle_packet(u_char*, const pcap_pkthdr* header, const u_char* bytes) {
+    handle_frame(byte_view(bytes, header->caplen), the_run);
 }
 
 }  // namespace dhcpident

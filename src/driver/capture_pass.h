@@ -1,8 +1,11 @@
-// The program's control flow: start-up checks and the two passes over the
-// capture file.
+// The passes over the capture file: each opens it, sets the link header
+// length from its link type and hands every frame to the per-frame handler
+// through pcap_loop.
 #pragma once
 
 #include <pcap/pcap.h>
+
+#include "driver/capture_run.h"
 
 namespace dhcpident {
 
@@ -19,26 +22,28 @@ enum class pass_outcome {
 // error_text (PCAP_ERRBUF_SIZE bytes). context is the opener's own.
 using capture_opener = pcap_t* (*)(const void* context, char* error_text);
 
-// The two passes over the_run: the first counts the target's requests, the
-// second reports. Each opens the capture anew, sets the link header length
-// from its link type and hands every frame to the per-frame handler. Stops
-// at a failed open, with "Error: Unable to open device" and the reason
-// written, or at a termination signal. The program's opener drops to the
-// unprivileged account and opens the fixed path; tests and fuzzers give
-// captures of their own.
+// The program's opener: sets the user id to the unprivileged account's
+// (warning when it cannot), then opens the fixed path, never as root.
+pcap_t* open_fixed_capture(const void* context, char* error_text);
+
+// Starts a run: the process-wide run state cleared, then its target (the
+// MAC text, at most target_mac_max_length characters; null for --all) and
+// its report format set.
+void start_run(const char* target, report_format format);
+
+// The run state as the passes have left it: its counters.
+capture_run run_state();
+
+// The two passes of the default mode: the first counts the target's
+// requests, the second reports. Stops at a failed open, with "Error: Unable
+// to open device" and the reason written, or at a termination signal.
+// Tests and fuzzers give openers of captures of their own.
 pass_outcome run_capture_passes(capture_opener open, const void* context);
 
-struct client_table;
+struct all_clients;
 
-// The one pass of --all over the_run: every client's last request into
-// table, to be printed once the pass has completed.
-pass_outcome run_all_clients_pass(capture_opener open, const void* context, client_table& table);
-
-// Handler for SIGHUP, SIGINT and SIGTERM: records the signal and stops the
-// capture loop; the main flow finishes the frame in hand and summarises.
-void on_shutdown_signal(int signal_number);
-
-// The whole program: returns its exit status.
-int run_dhcpident(int argc, char** argv);
+// The one pass of --all: every client's last request into clients, to be
+// printed once the pass has completed.
+pass_outcome run_all_clients_pass(capture_opener open, const void* context, all_clients& clients);
 
 }  // namespace dhcpident

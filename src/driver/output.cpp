@@ -1,32 +1,45 @@
 #include "driver/output.h"
 
 #include <cerrno>
+#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 
 namespace dhcpident {
 namespace {
 
-// The reason of the first failed flush. glibc drops the buffer of a stream
-// whose write failed, so a later flush succeeds and only ferror remembers;
-// the reason has to be caught when it happens.
 int first_write_error;
+
+// After a call that wrote to stdout: a failure keeps its errno, set by the
+// write that failed, unless an earlier one was kept.
+void note(bool failed) {
+    if (failed && first_write_error == 0) first_write_error = errno != 0 ? errno : EIO;
+}
 
 }  // namespace
 
-void flush_output() {
-    if (std::fflush(stdout) != 0 && first_write_error == 0) first_write_error = errno;
+void out_text(const char* text) { note(std::fputs(text, stdout) == EOF); }
+
+void out_bytes(const char* bytes, std::size_t count) {
+    note(std::fwrite(bytes, 1, count, stdout) != count);
 }
 
-bool output_failed() {
-    if (!std::ferror(stdout)) return false;
-    if (first_write_error == 0) first_write_error = errno != 0 ? errno : EIO;
-    return true;
+void out_char(char c) { note(std::putc(static_cast<unsigned char>(c), stdout) == EOF); }
+
+void out_format(const char* format, ...) {
+    std::va_list arguments;
+    va_start(arguments, format);
+    note(std::vfprintf(stdout, format, arguments) < 0);
+    va_end(arguments);
 }
+
+void flush_output() { note(std::fflush(stdout) != 0); }
+
+bool output_failed() { return first_write_error != 0 || std::ferror(stdout); }
 
 int checked_exit_status(int status) {
     flush_output();
-    if (first_write_error == 0 && !std::ferror(stdout)) return status;
+    if (!output_failed()) return status;
     std::fprintf(stderr, "Error: Unable to write the report: %s\n",
                  std::strerror(first_write_error != 0 ? first_write_error : EIO));
     return 1;

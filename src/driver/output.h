@@ -1,16 +1,24 @@
-// stdout carries the report and the summary. A report that could not be
-// written whole must not end in status 0: the first write failure is kept
-// and turned into an error and status 1 at the end.
+// stdout carries the report and the summary, and everything the program
+// writes there goes through these functions. They keep the reason of the
+// first write that failed, taken at the failing call itself, since glibc
+// drops the buffer of a stream whose write failed (a later flush then
+// succeeds) and errno is anyone's by the time a caller asks. A report that
+// could not be written whole must not end in status 0.
 #pragma once
+
+#include <cstddef>
 
 namespace dhcpident {
 
-// Flushes stdout; keeps the reason of the first failure.
+void out_text(const char* text);
+void out_bytes(const char* bytes, std::size_t count);
+void out_char(char c);
+void out_format(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+// Flushes stdout.
 void flush_output();
 
-// True once a write to stdout has failed, keeping its reason if it is the
-// first: to be asked right after output, with errno cleared before it, so
-// that errno tells why (EIO when it does not).
+// True once a write to stdout has failed.
 bool output_failed();
 
 // At exit: flushes stdout once more. When any of its output was lost,

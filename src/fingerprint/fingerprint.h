@@ -29,13 +29,18 @@ extern std::uint16_t fingerprint_count;
 // The initial TTL a sender most likely used: 32, 64, 128 or 255.
 std::uint8_t initial_ttl_class(std::uint8_t ttl);
 
-// The device name of the first matching row, or null.
-const char* match_fingerprint(std::uint8_t ttl_class, const char* option_codes,
-                              const char* parameter_list, const char* vendor_class);
+// A request's fingerprint: the device name of the first row that matches
+// it, or, when none does, its parameter request list in decimal.
+struct fingerprint {
+    const char* text;  // the row's name, or the list in decimal_list_text's buffer
+    bool matched;      // a row matched: the report then has no dhcpvendor line
+};
+fingerprint fingerprint_of(std::uint8_t ttl_class, const char* option_codes,
+                           const char* parameter_list, const char* vendor_class);
 
-// The device name of the first matching row. Without a match: prints
-// "dhcpvendor='<vendor_class>'" to stdout and returns the parameter request
-// list in decimal, held in a buffer that the next fallback overwrites.
+// The text of the fingerprint. Without a match it first prints
+// "dhcpvendor='<vendor_class>'" to stdout, and the text lasts until the
+// decimal renderer runs again.
 const char* lookup_fingerprint(std::uint8_t ttl_class, const char* option_codes,
                                const char* parameter_list, const char* vendor_class);
 

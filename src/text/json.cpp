@@ -2,6 +2,8 @@
 
 #include <cstdint>
 
+#include "driver/output.h"
+
 namespace dhcpident {
 namespace {
 
@@ -37,31 +39,31 @@ int utf8_sequence_length(const unsigned char* text) {
 
 }  // namespace
 
-void put_json_string(std::FILE* out, const char* text) {
+void put_json_string(const char* text) {
     const auto* at = reinterpret_cast<const unsigned char*>(text);
-    std::putc('"', out);
+    out_char('"');
     while (*at != 0) {
         const unsigned char c = *at;
         if (c == '"') {
-            std::fputs("\\\"", out);
+            out_text("\\\"");
         } else if (c == '\\') {
-            std::fputs("\\\\\\\\", out);  // the value's backslash, doubled
+            out_text("\\\\\\\\");  // the value's backslash, doubled
         } else if (c < 0x20 || c == 0x7F) {
             const char escaped[] = {'\\', 'u', '0', '0', hex_digits[c >> 4], hex_digits[c & 0x0F], 0};
-            std::fputs(escaped, out);
+            out_text(escaped);
         } else if (c < 0x80) {
-            std::putc(c, out);
+            out_char(static_cast<char>(c));
         } else if (const int length = utf8_sequence_length(at)) {
-            std::fwrite(at, 1, static_cast<std::size_t>(length), out);
+            out_bytes(reinterpret_cast<const char*>(at), static_cast<std::size_t>(length));
             at += length;
             continue;
         } else {
             const char escaped[] = {'\\', '\\', 'x', hex_digits[c >> 4], hex_digits[c & 0x0F], 0};
-            std::fputs(escaped, out);
+            out_text(escaped);
         }
         ++at;
     }
-    std::putc('"', out);
+    out_char('"');
 }
 
 }  // namespace dhcpident

@@ -2,11 +2,9 @@
 // evaluate what a network client sent.
 #pragma once
 
-#include <cstdio>
-
 namespace dhcpident {
 
-// Writes text (zero-terminated, any bytes) to out as a JSON string, quotes
+// Writes text (zero-terminated, any bytes) to stdout as a JSON string, quotes
 // included. The result is valid JSON and valid UTF-8 whatever the bytes:
 // - a quote, and control characters, are escaped as JSON requires;
 // - valid UTF-8 is written as it is;
@@ -16,6 +14,6 @@ namespace dhcpident {
 //   doubled in the decoded string.
 // Printable ASCII and valid UTF-8 without a backslash therefore decode to
 // exactly the value's bytes.
-void put_json_string(std::FILE* out, const char* text);
+void put_json_string(const char* text);
 
 }  // namespace dhcpident

@@ -4,7 +4,6 @@
 
 #include <cstdio>
 
-#include "dhcp/select.h"
 #include "driver/capture_memory.h"
 #include "driver/capture_pass.h"
 
@@ -26,15 +25,15 @@ pcap_t* open_next(const void* context, char* error_text) {
 
 }  // namespace
 
-std::string run_passes(const std::string& target, const std::string& first,
+pass_result run_passes(const std::string& target, const std::string& first,
                        const std::string& second) {
-    dhcpident::the_run = dhcpident::capture_run{};
-    dhcpident::set_target_mac(dhcpident::the_run, target.c_str());
+    dhcpident::start_run(target.c_str(), dhcpident::report_format::text);
     const pass_captures passes{{&first, &second}};
     testing::internal::CaptureStdout();
     dhcpident::run_capture_passes(open_next, &passes);
     std::fflush(stdout);
-    return testing::internal::GetCapturedStdout();
+    std::string out = testing::internal::GetCapturedStdout();
+    return {std::move(out), dhcpident::run_state()};
 }
 
 }  // namespace testkit

@@ -4,15 +4,21 @@
 
 #include <string>
 
+#include "driver/capture_run.h"
+
 namespace testkit {
 
-// Runs the program's two capture passes in this process over the_run, the
-// first over first and the second over second (a capture that grew between
-// the passes), with the target set to target and everything else reset.
-// Returns what the passes wrote to stdout.
-std::string run_passes(const std::string& target, const std::string& first,
+struct pass_result {
+    std::string out;            // what the passes wrote to stdout
+    dhcpident::capture_run run;  // the run state they left: the counts
+};
+
+// Runs the program's two capture passes in this process, the first over
+// first and the second over second (a capture that grew between the
+// passes), on a fresh run for target.
+pass_result run_passes(const std::string& target, const std::string& first,
                        const std::string& second);
-inline std::string run_passes(const std::string& target, const std::string& capture) {
+inline pass_result run_passes(const std::string& target, const std::string& capture) {
     return run_passes(target, capture, capture);
 }
 

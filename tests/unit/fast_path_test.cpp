@@ -30,15 +30,13 @@ struct run_outcome {
 // The program's passes: the client address tested as bytes, only the
 // target's frames decoded.
 run_outcome program_passes(const std::string& capture, const std::string& target) {
-    run_outcome outcome;
-    outcome.out = testkit::run_passes(target, capture);
-    outcome.processed = the_run.processed_count;
-    outcome.first_pass_count = the_run.first_pass_count;
-    return outcome;
+    const testkit::pass_result result = testkit::run_passes(target, capture);
+    return {result.out, result.run.processed_count, result.run.first_pass_count};
 }
 
 // The straightforward reading: every frame decoded, its address rendered
-// and compared as text.
+// and compared as text; a frame from the target is selected as the
+// program selects it.
 run_outcome reference_passes(const std::vector<bytes>& frames, const std::string& target,
                              std::uint16_t link_header) {
     capture_run run{};
@@ -49,7 +47,11 @@ run_outcome reference_passes(const std::vector<bytes>& frames, const std::string
         for (const bytes& frame : frames) {
             dhcp_request request;
             decode_dhcp_request(byte_view(frame.data(), frame.size()), link_header, request);
-            select_and_report(request, run);
+            if (request.chaddr_captured && hex_colon_text(request.chaddr) == target) {
+                select_and_report(request, run);
+            } else {
+                ++run.processed_count;
+            }
         }
     }
     std::fflush(stdout);

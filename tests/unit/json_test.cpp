@@ -15,14 +15,10 @@ namespace dhcpident {
 namespace {
 
 std::string json_of(const std::string& value) {
-    char* buffer = nullptr;
-    std::size_t size = 0;
-    std::FILE* out = open_memstream(&buffer, &size);
-    put_json_string(out, value.c_str());
-    std::fclose(out);
-    std::string text(buffer, size);
-    std::free(buffer);
-    return text;
+    testing::internal::CaptureStdout();
+    put_json_string(value.c_str());
+    std::fflush(stdout);
+    return testing::internal::GetCapturedStdout();
 }
 
 TEST(JsonTest, StringsAreEscapedOneDocumentedWay) {

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "dhcp/client_table.h"
 #include "dhcp/select.h"
 #include "capture_writer.h"
 #include "frame_builder.h"
@@ -25,7 +26,7 @@ constexpr char target[] = "00:1a:2b:3c:4d:5e";
 // Runs the program's two passes over captures of the given frames.
 class SelectTest : public testing::Test {
 protected:
-    static std::string both_passes(const std::vector<bytes>& first,
+    static testkit::pass_result both_passes(const std::vector<bytes>& first,
                                    const std::vector<bytes>& second,
                                    const char* target_text = target) {
         return testkit::run_passes(target_text, testkit::capture_of(first),
@@ -50,33 +51,36 @@ TEST_F(SelectTest, CountsAndReportsTheLastOfThreeRequests) {
         testkit::non_dhcp_frame(3),
     };
     // The first pass does not count the target's requests as processed.
-    EXPECT_EQ(both_passes(frames, {}), "");
-    EXPECT_EQ(the_run.first_pass_count, 3);
-    EXPECT_EQ(the_run.processed_count, 7u);
+    const testkit::pass_result counted = both_passes(frames, {});
+    EXPECT_EQ(counted.out, "");
+    EXPECT_EQ(counted.run.first_pass_count, 3);
+    EXPECT_EQ(counted.run.processed_count, 7u);
 
-    EXPECT_EQ(both_passes(frames, frames),
+    const testkit::pass_result reported = both_passes(frames, frames);
+    EXPECT_EQ(reported.out,
               "mac='00:1a:2b:3c:4d:5e'\n\ndhcpvendor=''\nfingerprint=''\nhostname='three'\n\n");
-    EXPECT_EQ(the_run.processed_count, 17u);
-    EXPECT_EQ(the_run.second_pass_seen, 0);
+    EXPECT_EQ(reported.run.processed_count, 17u);
+    EXPECT_EQ(reported.run.second_pass_seen, 0);
 }
 
 TEST_F(SelectTest, TargetTextMustMatchExactly) {
     const std::vector<bytes> frames = {request(target_mac)};
-    EXPECT_EQ(both_passes(frames, frames, "00:1A:2B:3C:4D:5E"), "");
-    EXPECT_EQ(the_run.processed_count, 2u);
+    const testkit::pass_result upper = both_passes(frames, frames, "00:1A:2B:3C:4D:5E");
+    EXPECT_EQ(upper.out, "");
+    EXPECT_EQ(upper.run.processed_count, 2u);
 
     // An empty target matches a client address of length 0.
     dhcp_frame no_address;
     no_address.hlen = 0;
-    EXPECT_EQ(both_passes({build(no_address)}, {build(no_address)}, ""),
+    EXPECT_EQ(both_passes({build(no_address)}, {build(no_address)}, "").out,
               "mac=''\n\ndhcpvendor=''\nfingerprint=''\n\n");
 }
 
 TEST_F(SelectTest, GrownCaptureReportsAtEveryMultipleOfTheFirstCount) {
     const bytes r = request(target_mac);
     const std::string report = "mac='00:1a:2b:3c:4d:5e'\n\ndhcpvendor=''\nfingerprint=''\n\n";
-    EXPECT_EQ(both_passes({r, r}, {r, r, r, r, r}), report + report);
-    EXPECT_EQ(both_passes({}, {r, r}), "");  // no first-pass request: no report
+    EXPECT_EQ(both_passes({r, r}, {r, r, r, r, r}).out, report + report);
+    EXPECT_EQ(both_passes({}, {r, r}).out, "");  // no first-pass request: no report
 }
 
 TEST_F(SelectTest, ReportLines) {
@@ -112,8 +116,81 @@ TEST_F(SelectTest, ReportLines) {
         dhcp_frame f;
         f.vlan_tci = r.tci;
         f.options = r.options;
-        EXPECT_EQ(both_passes({build(f)}, {build(f)}), "mac='00:1a:2b:3c:4d:5e'\n" + r.expected_after_mac)
+        EXPECT_EQ(both_passes({build(f)}, {build(f)}).out, "mac='00:1a:2b:3c:4d:5e'\n" + r.expected_after_mac)
             << r.name;
+    }
+}
+
+
+// The clients of --all, straight from the table: what it keeps when
+// addresses are long, and when memory runs out.
+dhcp_request request_with(const std::vector<std::uint8_t>& address, const std::string& host) {
+    dhcp_request request{};
+    request.chaddr = byte_view(address.data(), address.size());
+    request.chaddr_captured = true;
+    std::strcpy(request.hostname, host.c_str());
+    return request;
+}
+
+// Host names of the clients' reports, in order; "-" for a withheld one.
+std::vector<std::string> reports_of(const client_table& table) {
+    std::vector<std::string> hosts;
+    dhcp_request request;
+    for (std::uint32_t i = 0; i < client_count(table); ++i) {
+        hosts.push_back(client_request(table, i, request) ? request.hostname : "-");
+    }
+    return hosts;
+}
+
+TEST(ClientTableTest, AddressesAgreeingInTheBytesTheirTextShowsAreOneClient) {
+    // A text keeps 85 bytes of an address; the 86th does not tell clients apart.
+    for (const auto& [differ_at, clients] : {std::pair{84, 2u}, std::pair{85, 1u}}) {
+        std::vector<std::uint8_t> first(100, 0xab), second = first;
+        second[differ_at] = 0xcd;
+        client_table* table = create_client_table({16});
+        store_request(*table, request_with(first, "first"));
+        store_request(*table, request_with(second, "second"));
+        EXPECT_EQ(client_count(*table), clients) << differ_at;
+        EXPECT_EQ(reports_of(*table).back(), "second") << differ_at;
+        destroy_client_table(table);
+    }
+}
+
+int allocation_to_fail;  // counted from 1 for the table itself; 0: none
+
+void* failing_allocator(void* block, std::size_t size) {
+    return --allocation_to_fail == 0 ? nullptr : std::realloc(block, size);
+}
+
+// Each allocation of the table made to fail in turn. The allocations are
+// the table, then for client a its record list, index and record, for b its
+// record, and for a's longer host name a's grown record.
+TEST(ClientTableTest, ARequestWithoutMemoryIsNotKeptAndNeverReportedStale) {
+    const std::vector<std::uint8_t> a = {2, 0, 0, 0, 0, 1}, b = {2, 0, 0, 0, 0, 2};
+    const std::string longer(100, 'L');
+    struct row {
+        int fail;
+        std::string outcomes;  // S stored, O out of memory, per request
+        std::vector<std::string> reports, then;  // then: after a request of a that fits
+    } rows[] = {
+        {0, "SSS", {longer, "b"}, {"a2", "b"}}, {2, "OSS", {"b", longer}, {"b", "a2"}},
+        {3, "OSS", {"b", longer}, {"b", "a2"}}, {4, "OSS", {"b", longer}, {"b", "a2"}},
+        {5, "SOS", {longer}, {"a2"}},           {6, "SSO", {"-", "b"}, {"a2", "b"}},
+    };
+    for (const row& r : rows) {
+        allocation_to_fail = r.fail;
+        client_table* table = create_client_table({16}, failing_allocator);
+        std::string outcomes;
+        for (const dhcp_request& request :
+             {request_with(a, "a"), request_with(b, "b"), request_with(a, longer)}) {
+            outcomes += store_request(*table, request) == store_outcome::stored ? "S" : "O";
+        }
+        EXPECT_EQ(outcomes, r.outcomes) << r.fail;
+        EXPECT_EQ(reports_of(*table), r.reports) << r.fail;
+        // A later request that fits the room a has is its last, and reported.
+        store_request(*table, request_with(a, "a2"));
+        EXPECT_EQ(reports_of(*table), r.then) << r.fail;
+        destroy_client_table(table);
     }
 }
 

@@ -1,0 +1,55 @@
+#include "driver/entry.h"
+
+#include <unistd.h>
+
+#include <cstdio>
+
+#include "dhcp/all_clients.h"
+#include "driver/capture_open.h"
+#include "driver/capture_pass.h"
+#include "driver/command_line.h"
+#include "driver/output.h"
+#include "driver/shutdown.h"
+
+namespace dhcpident {
+
+int run_dhcpident(int argc, char** argv) {
+    // Before anything is opened: a capture opened on a closed descriptor 1
+    // would receive the report.
+    if (!ensure_standard_descriptors()) return 1;
+    install_shutdown_handlers();
+    invocation asked;
+    if (const int status = read_command_line(argc, argv, asked); status >= 0) return status;
+    start_run(asked.target, asked.format);
+    if (geteuid() != 0) {
+        std::fputs("Error: You need to have root privileges\n", stderr);
+        return 1;
+    }
+    all_clients clients{nullptr, false};
+    if (asked.all && (clients.table = create_client_table(asked.limits)) == nullptr) {
+        std::fputs("Error: Out of memory\n", stderr);
+        return 1;
+    }
+    const pass_outcome outcome = asked.all
+                                     ? run_all_clients_pass(open_fixed_capture, nullptr, clients)
+                                     : run_capture_passes(open_fixed_capture, nullptr);
+    // Every client's report comes once the pass has seen its last request.
+    if (outcome == pass_outcome::completed && clients.table != nullptr) {
+        print_client_reports(*clients.table, asked.format);
+    }
+    destroy_client_table(clients.table);
+    switch (outcome) {
+    case pass_outcome::open_failed:
+        return checked_exit_status(1);
+    case pass_outcome::interrupted:
+        return print_shutdown_summary();
+    case pass_outcome::completed:
+        break;
+    }
+    // A signal as the last pass ends, or before the exit, still gets its
+    // summary.
+    if (shutdown_signalled_by_exit()) return print_shutdown_summary();
+    return checked_exit_status(0);
+}
+
+}  // namespace dhcpident

@@ -1,0 +1,68 @@
+#include "driver/shutdown.h"
+
+#include <signal.h>
+
+#include <cstring>
+
+#include "driver/capture_run.h"
+#include "driver/output.h"
+
+namespace dhcpident {
+namespace {
+
+volatile sig_atomic_t signal_received;
+// The capture being read, so the handler can stop its loop.
+pcap_t* volatile watched_capture;
+
+constexpr int shutdown_signals[] = {SIGHUP, SIGINT, SIGTERM};
+
+}  // namespace
+
+void install_shutdown_handlers() {
+    struct sigaction action;
+    std::memset(&action, 0, sizeof action);
+    action.sa_handler = on_shutdown_signal;
+    sigemptyset(&action.sa_mask);
+    // Restarted system calls: a signal must not cut a write of the report.
+    action.sa_flags = SA_RESTART;
+    for (int signal_number : shutdown_signals) sigaction(signal_number, &action, nullptr);
+}
+
+void on_shutdown_signal(int) {
+    signal_received = 1;
+    // pcap_breakloop only sets a flag that the loop tests between frames.
+    pcap_t* capture = watched_capture;
+    if (capture != nullptr) pcap_breakloop(capture);
+}
+
+bool shutdown_requested() { return signal_received != 0; }
+
+void watch_capture(pcap_t* capture) { watched_capture = capture; }
+
+bool shutdown_signalled_by_exit() {
+    sigset_t set;
+    sigemptyset(&set);
+    for (int signal_number : shutdown_signals) sigaddset(&set, signal_number);
+    sigprocmask(SIG_BLOCK, &set, nullptr);
+    sigset_t pending;
+    sigemptyset(&pending);
+    sigpending(&pending);
+    bool pending_shutdown = false;
+    for (int signal_number : shutdown_signals) {
+        pending_shutdown = pending_shutdown || sigismember(&pending, signal_number) == 1;
+    }
+    return shutdown_requested() || pending_shutdown;
+}
+
+int print_shutdown_summary() {
+    flush_output();
+    const auto processed = static_cast<unsigned>(the_run.processed_count);
+    if (the_run.format == report_format::json) {
+        out_format("{\"signal\":\"received\",\"processed\":%u}\n", processed);
+    } else {
+        out_format("\nSignal received. Shutdown.\nProcessed %u DHCP requests.\n\n", processed);
+    }
+    return checked_exit_status(0);
+}
+
+}  // namespace dhcpident
