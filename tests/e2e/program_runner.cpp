@@ -8,6 +8,7 @@
 #include <sys/mount.h>
 #include <sys/prctl.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -274,7 +275,7 @@ std::optional<long long> running_program::capture_position() const {
 bool running_program::pause_when(progress_test ready, const void* context, bool read_output) {
     int pass = 0;
     long long last = -1;
-    while (stop()) {
+    while (std::chrono::steady_clock::now() < deadline_ && stop()) {
         while (read_output && pump(0)) {
         }
         if (const std::optional<long long> position = capture_position()) {
@@ -288,6 +289,35 @@ bool running_program::pause_when(progress_test ready, const void* context, bool 
         }
         resume();
         usleep(500);
+    }
+    return false;
+}
+
+bool running_program::wait_until_blocked_writing() {
+    // "NUMBER ARG1 ...": the system call the program sits in, and its first
+    // argument, the descriptor: write, or writev as musl's stdio writes.
+    // Under an emulator it is the emulator's own call for the program's.
+    const std::string path = "/proc/" + std::to_string(pid_) + "/syscall";
+    char write_call[32], writev_call[32];
+    std::snprintf(write_call, sizeof write_call, "%d 0x1 ", static_cast<int>(SYS_write));
+    std::snprintf(writev_call, sizeof writev_call, "%d 0x1 ", static_cast<int>(SYS_writev));
+    while (std::chrono::steady_clock::now() < deadline_) {
+        std::FILE* f = std::fopen(path.c_str(), "r");
+        if (f == nullptr) return false;
+        char line[256] = "";
+        const bool read = std::fgets(line, sizeof line, f) != nullptr;
+        std::fclose(f);
+        if (!read) return false;
+        for (const char* call : {write_call, writev_call}) {
+            if (std::strncmp(line, call, std::strlen(call)) == 0) return true;
+        }
+        int status;
+        if (waitpid(pid_, &status, WNOHANG) == pid_) {
+            reaped_ = true;
+            result_.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+            return false;
+        }
+        usleep(1000);
     }
     return false;
 }

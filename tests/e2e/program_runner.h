@@ -68,6 +68,11 @@ public:
     bool pause_when(progress_test ready, const void* context, bool read_output = true);
     void resume();
 
+    // Waits, reading nothing of it, until the program sits in a write to its
+    // stdout that the kernel holds (a pipe nobody reads), as /proc tells.
+    // False when it ended first.
+    bool wait_until_blocked_writing();
+
     void send(int signal_number);
     program_result finish();
 

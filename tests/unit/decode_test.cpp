@@ -320,12 +320,6 @@ TEST_F(DecodeTest, EveryPrefixOfAFrameDecodesWithinItsBytes) {
     EXPECT_STREQ(decode(frame).hostname, "host");
 }
 
-}  // namespace
-}  // namespace dhcpident
-
-namespace dhcpident {
-namespace {
-
 // The record is reused frame after frame and not cleared whole: what a
 // frame leaves behind its texts must never show in the next one.
 TEST_F(DecodeTest, AReusedRecordReadsAsAClearedOne) {

@@ -145,16 +145,6 @@ TEST_F(FileTest, MissingFileIsReportedAndAddsNothing) {
               "Error: Unable to open vivaz.prints - No such file or directory\n");
 }
 
-TEST_F(FileTest, LoadedRowsNameTheDevice) {
-    write(fingerprint_file_name,
-          "64|*|1,3|abc|Phone\n0|*|*|abc|Any abc\n0|42|*|star|Byte 42\n0|*|*|(null)|No vendor\n");
-    ASSERT_EQ(load_fingerprint_file(), 4);
-    EXPECT_STREQ(lookup_fingerprint(64, "\x35", "\x01\x03", "abc"), "Phone");
-    EXPECT_STREQ(lookup_fingerprint(128, "\x35", "\x01\x03", "abc"), "Any abc");
-    EXPECT_STREQ(lookup_fingerprint(32, "\x01\x02", "", "star"), "Byte 42");
-    EXPECT_STREQ(lookup_fingerprint(255, "", "", ""), "No vendor");
-}
-
 TEST_F(FileTest, VendorPrefix) {
     const std::uint8_t acme[] = {0x00, 0x1a, 0x2b, 0x3c}, apple[] = {0x3c, 0x22, 0xfb},
                        last[] = {0xaa, 0xbb, 0xcc}, lower[] = {0xde, 0xad, 0xbe},

@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
 
+#include "dhcp/report.h"
 #include "fingerprint/fingerprint.h"
 
 namespace dhcpident {
@@ -52,6 +54,29 @@ TEST_F(LookupTest, RowsMatchOnAllFourKeysAndTheFirstWins) {
     // No wildcard on the vendor, and the TTL class must agree unless 0.
     EXPECT_EQ(lookup(32, "\x01", list, ""), "dhcpvendor=''\n|1,3");
     EXPECT_EQ(lookup(32, codes, list, "vendorX"), "dhcpvendor='vendorX'\n|1,3");
+}
+
+// A matching row names the client in both formats, and neither has the
+// dhcpvendor line or the list.
+TEST_F(LookupTest, ReportsOfAMatchedRequestCarryTheRowsName) {
+    fingerprint_table[0] = {64, "*", "\x01\x03", "acme", "Acme phone"};
+    fingerprint_count = 1;
+    const std::uint8_t mac[] = {0x00, 0x1a, 0x2b, 0x3c, 0x4d, 0x5e};
+    dhcp_request request{};
+    request.chaddr = byte_view(mac, sizeof mac);
+    request.ip_ttl = 64;
+    std::strcpy(request.parameter_list, "\x01\x03");
+    std::strcpy(request.vendor_class, "acme");
+    const std::pair<report_format, std::string> rows[] = {
+        {report_format::text, "mac='00:1a:2b:3c:4d:5e'\n\nfingerprint='Acme phone'\n\n"},
+        {report_format::json, "{\"mac\":\"00:1a:2b:3c:4d:5e\",\"fingerprint\":\"Acme phone\"}\n"},
+    };
+    for (const auto& [format, expected] : rows) {
+        testing::internal::CaptureStdout();
+        print_report(request, format);
+        std::fflush(stdout);
+        EXPECT_EQ(testing::internal::GetCapturedStdout(), expected);
+    }
 }
 
 TEST_F(LookupTest, RowWithAnyTtlAnyListsAndNoVendorMatchesEveryRequestWithoutVendor) {
