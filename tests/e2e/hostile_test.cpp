@@ -181,15 +181,15 @@ TEST_F(HostileTest, SharedCaptureCorpusRunsClean) {
     EXPECT_EQ(static_cast<std::size_t>(clean), names.size());
 }
 
-// A capture of many frames of other traffic with a target request a third
-// and two thirds of the way through, so the report comes two thirds into
-// the second pass.
+// A capture of many frames of other traffic with a target request a quarter
+// and half of the way through, so the report comes half way into the
+// second pass.
 std::string slow_capture(std::size_t filler) {
     testkit::capture_writer writer;
     const bytes other = bytes(14, 0x42);
     for (std::size_t i = 0; i < filler; ++i) {
-        if (i == filler / 3) writer.add(request("first"));
-        if (i == 2 * filler / 3) writer.add(request("last"));
+        if (i == filler / 4) writer.add(request("first"));
+        if (i == filler / 2) writer.add(request("last"));
         writer.add(other);
     }
     return writer.finish();
@@ -206,7 +206,7 @@ TEST_F(HostileTest, SignalAtAnyMomentNeverCutsOutput) {
     const std::string full_report = report("last");
     const int signals[] = {SIGTERM, SIGINT, SIGHUP};
     int in_pass[3] = {0, 0, 0};
-    int restarted = 0;
+    int restarted = 0, behind_report = 0;
     for (int i = 0; i < runs; ++i) {
         // The moment, as passes done: spread from 5 % to 75 % of each pass,
         // leaving a quarter of a pass for the step in which it is reached.
@@ -259,10 +259,13 @@ TEST_F(HostileTest, SignalAtAnyMomentNeverCutsOutput) {
         EXPECT_EQ(pass, at.pass) << processed;
         EXPECT_TRUE(pass == 2 || !has_report);  // the report comes in the second pass
         ++in_pass[pass];
+        behind_report += has_report;
     }
-    std::printf("signals: %d runs over %zu frames, %d in the first pass, %d in the second, "
-                "%d started again\n",
-                runs, filler + 2, in_pass[1], in_pass[2], restarted);
+    // The moments past half the second pass come after the report.
+    EXPECT_GT(behind_report, 0);
+    std::printf("signals: %d runs over %zu frames, %d in the first pass, %d in the second "
+                "(%d behind the report), %d started again\n",
+                runs, filler + 2, in_pass[1], in_pass[2], behind_report, restarted);
 }
 
 }  // namespace

@@ -298,19 +298,14 @@ bool running_program::wait_until_blocked_writing() {
     // argument, the descriptor: write, or writev as musl's stdio writes.
     // Under an emulator it is the emulator's own call for the program's.
     const std::string path = "/proc/" + std::to_string(pid_) + "/syscall";
-    char write_call[32], writev_call[32];
-    std::snprintf(write_call, sizeof write_call, "%d 0x1 ", static_cast<int>(SYS_write));
-    std::snprintf(writev_call, sizeof writev_call, "%d 0x1 ", static_cast<int>(SYS_writev));
     while (std::chrono::steady_clock::now() < deadline_) {
         std::FILE* f = std::fopen(path.c_str(), "r");
         if (f == nullptr) return false;
-        char line[256] = "";
-        const bool read = std::fgets(line, sizeof line, f) != nullptr;
+        long call = -1;
+        unsigned long fd = 0;
+        const bool read = std::fscanf(f, "%ld 0x%lx", &call, &fd) == 2;
         std::fclose(f);
-        if (!read) return false;
-        for (const char* call : {write_call, writev_call}) {
-            if (std::strncmp(line, call, std::strlen(call)) == 0) return true;
-        }
+        if (read && fd == 1 && (call == SYS_write || call == SYS_writev)) return true;
         int status;
         if (waitpid(pid_, &status, WNOHANG) == pid_) {
             reaped_ = true;

@@ -69,6 +69,7 @@ TEST_F(SecurityTest, WhatOthersPlaceAtThePathIsRefusedWithoutBlocking) {
          refused + "a symbolic link not owned by root\n"},
         {"root's link to /dev/zero", root_link_to_zero, 0644,
          refused + "a character device, not a regular file\n"},
+        {"nothing at all: libpcap's own text", vacate, 0644, refused + "No such file or directory\n"},
     };
     for (const row& r : rows) {
         program_setup s = with_capture(request_capture());
