@@ -1,8 +1,11 @@
 // Writes a capture of mixed traffic, the same for the same seed: DHCP
 // requests and discovers from many clients (a tenth VLAN-tagged, some with
 // relay information), requests from one target client 00:1a:2b:3c:4d:5e,
-// and other traffic of many sizes.
-//   bench_gen_capture FRAMES SEED OUTPUT.pcap
+// and other traffic of many sizes. With "colliding", only requests instead:
+// FRAMES / 2 clients, each twice, whose addresses collide in the client
+// index's old unkeyed hash; with "spread", as many clients with addresses
+// drawn at random, to compare with.
+//   bench_gen_capture FRAMES SEED OUTPUT.pcap [colliding|spread]
 #include <cstdio>
 #include <cstdlib>
 #include <random>
@@ -14,8 +17,9 @@
 using namespace testkit;
 
 int main(int argc, char** argv) {
-    if (argc != 4) {
-        std::fprintf(stderr, "usage: %s FRAMES SEED OUTPUT.pcap\n", argv[0]);
+    const std::string mode = argc == 5 ? argv[4] : "";
+    if ((argc != 4 && argc != 5) || (argc == 5 && mode != "colliding" && mode != "spread")) {
+        std::fprintf(stderr, "usage: %s FRAMES SEED OUTPUT.pcap [colliding|spread]\n", argv[0]);
         return 2;
     }
     const unsigned long count = std::strtoul(argv[1], nullptr, 10);
@@ -29,6 +33,26 @@ int main(int argc, char** argv) {
     const char* vendors[] = {"android-dhcp-13", "MSFT 5.0", "udhcp 1.36.1", "dhcpcd-9.4.1"};
 
     capture_writer writer;
+    if (!mode.empty()) {
+        std::vector<mac_address> clients = fnv_colliding_addresses(count / 2);
+        if (mode == "spread") {
+            for (mac_address& client : clients) {
+                for (std::size_t i = 1; i < client.size(); ++i) client[i] = static_cast<std::uint8_t>(random());
+            }
+        }
+        for (int round = 0; round < 2; ++round) {
+            for (const mac_address& client : clients) {
+                dhcp_frame f;
+                f.client = client;
+                f.options = concat({option(55, params[0]), option(12, "host")});
+                writer.add(build(f));
+            }
+        }
+        const std::string file = writer.finish();
+        if (!save(argv[3], file)) return 1;
+        std::printf("%zu %s clients, each twice, %zu bytes\n", clients.size(), mode.c_str(), file.size());
+        return 0;
+    }
     unsigned long target_requests = 0;
     for (unsigned long i = 0; i < count; ++i) {
         const unsigned kind = below(1000);

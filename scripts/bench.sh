@@ -7,7 +7,12 @@
 #   - dhcpident MAC against the two-pass floor, alternately;
 #   - dhcpident --all against the one-pass floor, alternately;
 #   - once: dhcpident MAC for each of BENCH_CLIENTS (default 100) clients,
-#     the way scripts ask today, against one --all.
+#     the way scripts ask today, against one --all;
+#   - --all on BENCH_COLLIDING (default 65536) clients, each twice, whose
+#     addresses collide in the client index's old unkeyed hash, against as
+#     many clients with random addresses.
+# With BENCH_BASELINE=PROGRAM (an earlier build, outside /tmp), --all of
+# both is run alternately too, and on the colliding clients.
 # Prints median wall and CPU seconds, peak memory and the ratios.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -65,11 +70,13 @@ compare() {
         measure ${commands[$b]} >>"$dir/$b.runs"
     done
 }
+baseline=${BENCH_BASELINE:-}
 declare -A commands=(
     [program]="$dir/dhcpident 00:1a:2b:3c:4d:5e"
     [floor]="$dir/bench/bench_floor /tmp/capfileall.pcap 2"
     [all]="$dir/dhcpident --all"
     [floor1]="$dir/bench/bench_floor /tmp/capfileall.pcap 1"
+    [before]="$baseline --all"
 )
 
 echo "capture: $frames frames, $(stat -c %s "$capture") bytes (read from $(dirname "$capture")); $pairs pairs; CPU: $(sed -n 's/^model name\s*: //p' /proc/cpuinfo | head -n 1)"
@@ -84,6 +91,34 @@ echo "cpu ratio --all/one-pass floor: $(ratio all floor1) (median of pairwise ra
 echo "peak memory of --all above the one-pass floor: $(rss_above all floor1) KiB (goal within 8192 KiB)"
 clients_seen=$(with_capture "$capture" "$dir/dhcpident" --all | grep -c "^mac=" || true)
 echo "clients reported by --all: $clients_seen"
+if [ -n "$baseline" ]; then
+    compare all before
+    report all before
+    echo "cpu ratio --all/--all of $baseline: $(ratio all before) (median of pairwise ratios)"
+fi
+
+# Addresses prepared against the old index hash, against random ones.
+colliding=${BENCH_COLLIDING:-65536}
+mixed_capture=$capture
+for kind in colliding spread; do
+    file=$dir/bench-$kind-$colliding.pcap
+    [ -f "$file" ] || "$dir/bench/bench_gen_capture" $((2 * colliding)) 1 "$file" "$kind" >/dev/null
+    capture=$file
+    : >"$dir/$kind.runs"
+    # A budget that holds them all: the index is measured, not the bound.
+    for _ in $(seq "$pairs"); do measure "$dir/dhcpident" --max-memory=64M --all >>"$dir/$kind.runs"; done
+    if [ -n "$baseline" ]; then
+        : >"$dir/$kind-before.runs"
+        measure "$baseline" --all >>"$dir/$kind-before.runs"
+    fi
+done
+report colliding spread
+echo "cpu ratio --all on $colliding colliding/random clients: $(ratio colliding spread) (median of pairwise ratios)"
+if [ -n "$baseline" ]; then
+    report colliding-before spread-before
+    echo "the same for $baseline: $(ratio colliding-before spread-before) (one run each)"
+fi
+capture=$mixed_capture
 
 # The way scripts ask today: one run of the default mode for each client.
 : >"$dir/each.runs"

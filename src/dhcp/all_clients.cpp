@@ -11,11 +11,24 @@ namespace {
 
 void warn_once(all_clients& clients, store_outcome outcome) {
     if (clients.warned) return;
-    if (outcome == store_outcome::table_full) {
+    const client_limits& limits = limits_of(*clients.table);
+    switch (outcome) {
+    case store_outcome::table_full:
         std::fprintf(stderr, "Warning: Client table full (%u clients), further clients not reported\n",
-                     static_cast<unsigned>(limits_of(*clients.table).max_clients));
-    } else {
+                     static_cast<unsigned>(limits.max_clients));
+        break;
+    case store_outcome::over_budget:
+        std::fprintf(stderr, "Warning: Client table full (%lu bytes), further clients not reported\n",
+                     static_cast<unsigned long>(limits.max_memory));
+        break;
+    case store_outcome::crowded:
+        std::fprintf(stderr, "Warning: Client index crowded (%u probes), further clients not reported\n",
+                     static_cast<unsigned>(max_probe));
+        break;
+    case store_outcome::out_of_memory:
+    case store_outcome::stored:
         std::fputs("Warning: Out of memory, further clients not reported\n", stderr);
+        break;
     }
     clients.warned = true;
 }
@@ -40,9 +53,10 @@ void handle_packet_all(u_char* user, const pcap_pkthdr* header, const u_char* by
     if (outcome != store_outcome::stored) warn_once(clients, outcome);
 }
 
-void print_client_reports(const client_table& table, report_format format) {
+void print_client_reports(const client_table& table, report_format format, bool (*stop)()) {
     dhcp_request request;
     for (std::uint32_t i = 0; i < client_count(table); ++i) {
+        if (stop != nullptr && stop()) return;
         if (!client_request(table, i, request)) continue;
         print_report(request, format);
         if (output_failed()) return;

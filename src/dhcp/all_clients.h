@@ -25,8 +25,10 @@ void handle_packet_all(u_char* user, const pcap_pkthdr* header, const u_char* by
 
 // Prints each client's report, in the order of first requests, as the
 // default mode prints it; a client whose last request could not be kept has
-// none. Stops at the first report that could not be written: the rest would
-// be lost as well.
-void print_client_reports(const client_table& table, report_format format);
+// none. Stops at the first report that could not be written (the rest would
+// be lost as well), and before the next report once stop says so (a
+// termination signal: the report in hand is finished).
+void print_client_reports(const client_table& table, report_format format,
+                          bool (*stop)() = nullptr);
 
 }  // namespace dhcpident

@@ -1,7 +1,14 @@
 #include "dhcp/client_table.h"
 
+#include <fcntl.h>
+#include <sys/random.h>
+#include <unistd.h>
+
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
+
+#include "dhcp/siphash.h"
 
 namespace dhcpident {
 namespace {
@@ -44,10 +51,11 @@ struct client_record {
 // a lease number) seldom make it grow.
 std::size_t room_for(std::size_t needed) { return needed + needed / 4 + 16; }
 
-std::uint32_t hash_of(byte_view key) {
-    std::uint32_t hash = 2166136261u;  // FNV-1a
-    for (std::size_t i = 0; i < key.size(); ++i) hash = (hash ^ key.u8(i)) * 16777619u;
-    return hash;
+// What the allocator may hold for a block: a quarter more than its size (a
+// size class of musl's allocator can be that much larger than what it
+// holds), rounded up to 16 bytes, and 16 bytes of its own.
+std::size_t charge(std::size_t size) {
+    return ((size + size / 4 + 15) & ~std::size_t{15}) + 16;
 }
 
 // A slot of the index: the hash beside the record's number, so that a probe
@@ -77,48 +85,97 @@ bool same_key(const client_record& record, byte_view key) {
 // records[0, count) are the clients in the order of their first requests.
 // The index is open addressing with linear probing over slot_count slots,
 // a power of two at least twice count (0 before the first client): each
-// record i sits in one slot {hash, i + 1}, reached from slot hash &
-// (slot_count - 1) without passing a free slot, as nothing is ever removed.
+// record i sits in one slot {hash, i + 1}, at most max_probe slots on from
+// slot hash & (slot_count - 1), without a free slot before it, as nothing
+// is ever removed. charged is what every block of records, the record list
+// and the index hold, within limits.max_memory.
 struct client_table {
     table_allocator allocate;
     client_limits limits;
+    hash_key key;
     std::uint32_t count;
     std::uint32_t records_capacity;
     client_record** records;
     std::uint32_t slot_count;
     client_slot* slots;
+    std::size_t charged;
+    std::uint32_t longest_probe;
+    // A new client was refused: so is every later one, even one that would
+    // fit, so that what is reported is the clients up to a point.
+    store_outcome closed;
 };
 
 namespace {
 
-// The slot of the record whose hash and key these are, or the free slot
-// where it would go.
-client_slot& slot_for(const client_table& table, std::uint32_t hash, byte_view key) {
-    const std::uint32_t mask = table.slot_count - 1;
-    for (std::uint32_t at = hash & mask;; at = (at + 1) & mask) {
-        client_slot& slot = table.slots[at];
-        if (slot.record == 0 ||
-            (slot.hash == hash && same_key(*table.records[slot.record - 1], key))) {
-            return slot;
-        }
-    }
+std::uint32_t hash_of(const client_table& table, byte_view key) {
+    return static_cast<std::uint32_t>(siphash<1, 3>(table.key.k0, table.key.k1, key));
 }
 
-bool grow_index(client_table& table) {
+// size bytes for block (null: a new block, else one of old_size bytes), from
+// the allocator and within the budget; a block that moves is held twice for
+// a moment, so the new size is counted beside the old. Null, with why.
+void* take(client_table& table, void* block, std::size_t old_size, std::size_t size,
+           store_outcome& why) {
+    if (table.charged + charge(size) > table.limits.max_memory) {
+        why = store_outcome::over_budget;
+        return nullptr;
+    }
+    void* taken = table.allocate(block, size);
+    if (taken == nullptr) {
+        why = store_outcome::out_of_memory;
+        return nullptr;
+    }
+    table.charged += charge(size) - (block != nullptr ? charge(old_size) : 0);
+    return taken;
+}
+
+void give_back(client_table& table, void* block, std::size_t size) {
+    std::free(block);
+    table.charged -= charge(size);
+}
+
+// The slot of the client whose hash and key these are, or else the first
+// free slot within max_probe of its own, with how far it lies; null when
+// there is neither. No more than max_probe slots are ever looked at.
+client_slot* slot_for(const client_table& table, std::uint32_t hash, byte_view key,
+                      std::uint32_t& distance) {
+    const std::uint32_t mask = table.slot_count - 1;
+    for (distance = 0; distance <= max_probe && distance < table.slot_count; ++distance) {
+        client_slot& slot = table.slots[(hash + distance) & mask];
+        if (slot.record == 0 ||
+            (slot.hash == hash && same_key(*table.records[slot.record - 1], key))) {
+            return &slot;
+        }
+    }
+    return nullptr;
+}
+
+// Doubles the index. Refused, the index left as it was, when a client
+// would lie past max_probe in the new one.
+store_outcome grow_index(client_table& table) {
     const std::uint32_t slot_count = table.slot_count == 0 ? 64 : table.slot_count * 2;
-    auto* slots = static_cast<client_slot*>(table.allocate(nullptr, slot_count * sizeof(client_slot)));
-    if (slots == nullptr) return false;
+    store_outcome why = store_outcome::stored;
+    auto* slots = static_cast<client_slot*>(
+        take(table, nullptr, 0, slot_count * sizeof(client_slot), why));
+    if (slots == nullptr) return why;
     std::memset(slots, 0, slot_count * sizeof(client_slot));
+    std::uint32_t longest = 0;
     for (std::uint32_t i = 0; i < table.count; ++i) {
         const std::uint32_t hash = table.records[i]->hash;
-        std::uint32_t at = hash & (slot_count - 1);
-        while (slots[at].record != 0) at = (at + 1) & (slot_count - 1);
-        slots[at] = {hash, i + 1};
+        std::uint32_t distance = 0;
+        while (slots[(hash + distance) & (slot_count - 1)].record != 0) ++distance;
+        if (distance > max_probe) {
+            give_back(table, slots, slot_count * sizeof(client_slot));
+            return store_outcome::crowded;
+        }
+        slots[(hash + distance) & (slot_count - 1)] = {hash, i + 1};
+        if (distance > longest) longest = distance;
     }
-    std::free(table.slots);
+    if (table.slots != nullptr) give_back(table, table.slots, table.slot_count * sizeof(client_slot));
     table.slots = slots;
     table.slot_count = slot_count;
-    return true;
+    table.longest_probe = longest;
+    return store_outcome::stored;
 }
 
 // Each text up to its first zero, as the report reads it; at most 255.
@@ -165,12 +222,14 @@ store_outcome update(client_table& table, const client_slot& slot, const dhcp_re
     client_record*& record = table.records[slot.record - 1];
     if (lengths.total > record->capacity) {
         const std::size_t room = room_for(lengths.total);
-        auto* grown = static_cast<client_record*>(table.allocate(record, sizeof(client_record) + room));
+        store_outcome why = store_outcome::stored;
+        auto* grown = static_cast<client_record*>(take(
+            table, record, sizeof(client_record) + record->capacity, sizeof(client_record) + room, why));
         if (grown == nullptr) {
             // The older request stays in the record, but is no longer the
             // client's last: it is not reported.
             record->withheld = true;
-            return store_outcome::out_of_memory;
+            return why;
         }
         record = grown;
         record->capacity = static_cast<std::uint16_t>(room);
@@ -179,42 +238,75 @@ store_outcome update(client_table& table, const client_slot& slot, const dhcp_re
     return store_outcome::stored;
 }
 
-// Records a new client, which belongs in the free slot at.
+// Records a new client.
 store_outcome insert(client_table& table, std::uint32_t hash, const dhcp_request& request,
                      byte_view key, const text_lengths& lengths) {
     if (table.count >= table.limits.max_clients) return store_outcome::table_full;
+    if (table.closed != store_outcome::stored) return table.closed;
+    store_outcome why = store_outcome::stored;
     if (table.count == table.records_capacity) {
         const std::uint32_t capacity = table.records_capacity == 0 ? 64 : table.records_capacity * 2;
         auto* records = static_cast<client_record**>(
-            table.allocate(table.records, capacity * sizeof(client_record*)));
-        if (records == nullptr) return store_outcome::out_of_memory;
+            take(table, table.records, table.records_capacity * sizeof(client_record*),
+                 capacity * sizeof(client_record*), why));
+        if (records == nullptr) return why;
         table.records = records;
         table.records_capacity = capacity;
     }
-    if (2 * (table.count + 1) > table.slot_count && !grow_index(table)) {
-        return store_outcome::out_of_memory;
+    if (2 * (table.count + 1) > table.slot_count) {
+        if (const store_outcome grown = grow_index(table); grown != store_outcome::stored) {
+            return grown;
+        }
     }
+    std::uint32_t distance = 0;
+    client_slot* slot = slot_for(table, hash, key, distance);
+    if (slot == nullptr) return store_outcome::crowded;
     const std::size_t room = room_for(lengths.total);
-    auto* record = static_cast<client_record*>(table.allocate(nullptr, sizeof(client_record) + room));
-    if (record == nullptr) return store_outcome::out_of_memory;
+    auto* record =
+        static_cast<client_record*>(take(table, nullptr, 0, sizeof(client_record) + room, why));
+    if (record == nullptr) return why;
     record->hash = hash;
     record->capacity = static_cast<std::uint16_t>(room);
     fill(*record, request, key, lengths);
     table.records[table.count++] = record;
-    slot_for(table, hash, key) = {hash, table.count};
+    *slot = {hash, table.count};
+    if (distance > table.longest_probe) table.longest_probe = distance;
     return store_outcome::stored;
 }
 
 }  // namespace
 
-client_table* create_client_table(client_limits limits, table_allocator allocate) {
+hash_key random_hash_key() {
+    hash_key key{};
+    if (getrandom(&key, sizeof key, GRND_NONBLOCK) == static_cast<ssize_t>(sizeof key)) return key;
+    const int fd = open("/dev/urandom", O_RDONLY | O_CLOEXEC | O_NOCTTY);
+    if (fd >= 0) {
+        const ssize_t n = read(fd, &key, sizeof key);
+        close(fd);
+        if (n == static_cast<ssize_t>(sizeof key)) return key;
+    }
+    // Weaker, but unknown to anyone on the network: when this process
+    // started, to the nanosecond, its id, and where it was loaded.
+    timespec now{}, since_boot{};
+    clock_gettime(CLOCK_REALTIME, &now);
+    clock_gettime(CLOCK_MONOTONIC, &since_boot);
+    key.k0 ^= static_cast<std::uint64_t>(now.tv_sec) << 32 ^ static_cast<std::uint64_t>(now.tv_nsec) ^
+              static_cast<std::uint64_t>(getpid()) << 20;
+    key.k1 ^= static_cast<std::uint64_t>(since_boot.tv_nsec) << 32 ^
+              reinterpret_cast<std::uintptr_t>(&key) ^ reinterpret_cast<std::uintptr_t>(&random_hash_key);
+    return key;
+}
+
+client_table* create_client_table(client_limits limits, hash_key key, table_allocator allocate) {
     if (allocate == nullptr) allocate = std::realloc;
     auto* table = static_cast<client_table*>(allocate(nullptr, sizeof(client_table)));
-    if (table != nullptr) *table = client_table{allocate, limits, 0, 0, nullptr, 0, nullptr};
+    if (table != nullptr) *table = client_table{allocate, limits, key, 0, 0, nullptr, 0, nullptr, 0, 0, store_outcome::stored};
     return table;
 }
 
 const client_limits& limits_of(const client_table& table) { return table.limits; }
+
+table_figures figures_of(const client_table& table) { return {table.charged, table.longest_probe}; }
 
 void destroy_client_table(client_table* table) {
     if (table == nullptr) return;
@@ -227,12 +319,15 @@ void destroy_client_table(client_table* table) {
 store_outcome store_request(client_table& table, const dhcp_request& request) {
     const byte_view key = key_of(request);
     const text_lengths lengths = lengths_of(request, key);
-    const std::uint32_t hash = hash_of(key);
+    const std::uint32_t hash = hash_of(table, key);
     if (table.slot_count != 0) {
-        const client_slot& slot = slot_for(table, hash, key);
-        if (slot.record != 0) return update(table, slot, request, key, lengths);
+        std::uint32_t distance = 0;
+        const client_slot* slot = slot_for(table, hash, key, distance);
+        if (slot != nullptr && slot->record != 0) return update(table, *slot, request, key, lengths);
     }
-    return insert(table, hash, request, key, lengths);
+    const store_outcome outcome = insert(table, hash, request, key, lengths);
+    if (outcome != store_outcome::stored && table.closed == store_outcome::stored) table.closed = outcome;
+    return outcome;
 }
 
 std::uint32_t client_count(const client_table& table) { return table.count; }

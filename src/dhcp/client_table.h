@@ -15,17 +15,44 @@ inline constexpr std::uint32_t default_max_clients = 65536;
 // too.
 inline constexpr std::uint32_t largest_max_clients = 1u << 24;
 
+// The memory the records and the index may take, by default what a router
+// with 64 MB can spare beside a capture in its RAM-backed /tmp. A client
+// counts at most about 1.7 KB (every text at its longest), typically about
+// 200 bytes: at least 4,900 clients, typically 43,000.
+inline constexpr std::size_t default_max_memory = std::size_t{8} << 20;
+inline constexpr std::size_t largest_max_memory = std::size_t{1} << 30;
+
 // The bounds a table keeps to.
 struct client_limits {
     std::uint32_t max_clients;  // at most largest_max_clients
+    std::size_t max_memory;     // bytes, at most largest_max_memory
 };
 
-// Whether a request was kept, or why not.
+// Whether a request was kept, or why not. A new client that is not kept is
+// not recorded; a known client whose request is not kept has its report
+// withheld, until a later request of it is kept.
 enum class store_outcome : std::uint8_t {
     stored,
-    table_full,     // a new client past max_clients: not recorded
-    out_of_memory,  // a new client is not recorded; a known one's report is withheld
+    table_full,     // a new client past max_clients
+    over_budget,    // the request needs memory past max_memory
+    crowded,        // no free slot within max_probe of the client's own
+    out_of_memory,  // an allocation failed
 };
+
+// The index is searched at most this many slots from a client's own: the
+// cost of a request stays bounded whatever addresses the clients choose.
+inline constexpr std::uint32_t max_probe = 128;
+
+// The key of the index's hash (SipHash-1-3): drawn at start-up, so that no
+// capture can be made whose addresses collide in the index.
+struct hash_key {
+    std::uint64_t k0, k1;
+};
+
+// A key from the kernel: getrandom, without waiting for an entropy pool
+// not yet ready at boot; else /dev/urandom; else the time, the process id
+// and addresses the process was loaded at. Never fails.
+hash_key random_hash_key();
 
 // Where the table takes its memory from, with realloc's contract; blocks
 // are given back with std::free. Tests make allocations fail with it.
@@ -34,9 +61,20 @@ using table_allocator = void* (*)(void* block, std::size_t size);
 struct client_table;
 
 // Null when memory runs out.
-client_table* create_client_table(client_limits limits, table_allocator allocate = nullptr);
+client_table* create_client_table(client_limits limits, hash_key key,
+                                  table_allocator allocate = nullptr);
 void destroy_client_table(client_table* table);
 const client_limits& limits_of(const client_table& table);
+
+// What the table holds: the memory counted against max_memory (each block
+// as the allocator may hold it: a quarter more, rounded up to 16 bytes, and
+// 16 more of its own), and the longest way from a client's own slot to
+// where it lies.
+struct table_figures {
+    std::size_t memory;
+    std::uint32_t longest_probe;
+};
+table_figures figures_of(const client_table& table);
 
 // Keeps request as its client's last. A client is the text its address
 // renders to, whatever the address's length, as the target is compared:

@@ -45,13 +45,14 @@ enum class option_use : std::uint8_t {
 // use reads whatever the length byte says: some clients send option 53
 // with length 0 and option 50 short, and the value is still read from the
 // bytes that follow. An option is applied only when those were captured.
-struct option_rule {
+// A word each, so a lookup is one indexed load.
+struct alignas(4) option_rule {
     option_use use;
     bool listed;
     std::uint8_t least_value_bytes;
 };
 
-constexpr option_rule rule_for(std::uint8_t code) {
+constexpr option_rule rule_of(std::uint8_t code) {
     switch (code) {
     case option_pad:
     case option_end:
@@ -73,14 +74,17 @@ constexpr option_rule rule_for(std::uint8_t code) {
     }
 }
 
-// The rules as a table by code, for the walk over every frame's options.
+// The rules as a table by code: the walk over every frame's options looks
+// one up for each option.
 constexpr std::array<option_rule, 256> option_rules = [] {
     std::array<option_rule, 256> rules{};
     for (std::size_t code = 0; code < rules.size(); ++code) {
-        rules[code] = rule_for(static_cast<std::uint8_t>(code));
+        rules[code] = rule_of(static_cast<std::uint8_t>(code));
     }
     return rules;
 }();
+
+constexpr const option_rule& rule_for(std::uint8_t code) { return option_rules[code]; }
 
 // Walks code/length/value items from start while the consumed count is below
 // limit. Every item is read as a code with a length byte, pad and end
@@ -186,7 +190,7 @@ void walk_options(byte_view frame, const frame_layout& layout, Apply apply) {
     walk_items(frame, layout.options, options_area,
                [&](std::uint8_t code, std::uint8_t length, std::size_t at) {
                    const std::size_t needed =
-                       std::max<std::size_t>(length, option_rules[code].least_value_bytes);
+                       std::max<std::size_t>(length, rule_for(code).least_value_bytes);
                    if (!frame.has(at, needed)) return false;
                    apply(code, length, at);
                    return true;
@@ -198,7 +202,7 @@ void walk_options(byte_view frame, const frame_layout& layout, Apply apply) {
 std::uint8_t dhcp_message_type(byte_view frame, const frame_layout& layout) {
     std::uint8_t type = 0;
     walk_options(frame, layout, [&](std::uint8_t code, std::uint8_t, std::size_t at) {
-        if (option_rules[code].use == option_use::message_type) type = frame.u8(at);
+        if (code == option_message_type) type = frame.u8(at);
     });
     return type;
 }
@@ -216,7 +220,7 @@ void decode_dhcp_request(byte_view frame, std::uint16_t link_header_len, dhcp_re
     out.hlen = frame.u8(layout.bootp + bootp_hlen_offset);
 
     walk_options(frame, layout, [&](std::uint8_t code, std::uint8_t length, std::size_t at) {
-        const option_rule& rule = option_rules[code];
+        const option_rule& rule = rule_for(code);
         if (rule.listed && out.option_count < max_option_codes) {
             out.option_codes[out.option_count++] = static_cast<char>(code);
             out.option_codes[out.option_count] = '\0';

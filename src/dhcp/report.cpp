@@ -20,13 +20,15 @@ byte_view printed_remote_id(const dhcp_request& request) {
                      remote_id_printed_bytes);
 }
 
-// "key='value'" and a line break. Written piece by piece: the same bytes as
-// printf's "%s", for a fraction of its cost over thousands of reports.
-void put_line(const char* key, const char* value) {
-    out_text(key);
-    out_text("='");
+// "key='value'" and a line break. Written piece by piece, the key's length
+// known here: the same bytes as printf's "%s", for a fraction of its cost
+// over thousands of reports.
+template <std::size_t key_size>
+void put_line(const char (&key)[key_size], const char* value) {
+    out_bytes(key, key_size - 1);
+    out_bytes("='", 2);
     out_text(value);
-    out_text("'\n");
+    out_bytes("'\n", 2);
 }
 
 // Values are written as they are, without escaping; the option82 line is
@@ -58,10 +60,11 @@ void print_text_report(const dhcp_request& request) {
     out_char('\n');
 }
 
-void put_field(const char* key, const char* value) {
-    out_text(",\"");
-    out_text(key);
-    out_text("\":");
+template <std::size_t key_size>
+void put_field(const char (&key)[key_size], const char* value) {
+    out_bytes(",\"", 2);
+    out_bytes(key, key_size - 1);
+    out_bytes("\":", 2);
     put_json_string(value);
 }
 

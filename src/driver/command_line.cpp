@@ -10,7 +10,7 @@ namespace {
 
 constexpr char usage[] =
     "Usage: dhcpident [--json] MAC\n"
-    "       dhcpident [--json] [--max-clients=N] --all\n"
+    "       dhcpident [--json] [--max-clients=N] [--max-memory=BYTES] --all\n"
     "Reports how DHCP clients identified themselves in their last DHCPREQUEST,\n"
     "from the capture /tmp/capfileall.pcap. Must be started as root.\n"
     "\n"
@@ -21,30 +21,41 @@ constexpr char usage[] =
     "  --json           one JSON object a line instead of key='value' blocks\n"
     "  --max-clients=N  with --all, record at most N clients (default 65536,\n"
     "                   at most 16777216)\n"
+    "  --max-memory=BYTES  with --all, keep the clients in at most BYTES of memory,\n"
+    "                   K or M for KiB or MiB (default 8M, at most 1024M)\n"
     "  --help           this text\n"
     "  --version        the version\n";
 
-// The count in "--max-clients=N": decimal digits only, 1 to
-// largest_max_clients.
-bool read_count(const char* digits, std::uint32_t& out) {
+// The number of an option such as "--max-clients=N": decimal digits only,
+// then, when units is true, an optional K or M (KiB, MiB); 1 to largest.
+bool read_number(const char* digits, std::uint64_t largest, bool units, std::uint64_t& out) {
     std::uint64_t value = 0;
     const char* at = digits;
-    for (; *at >= '0' && *at <= '9' && value <= largest_max_clients; ++at) {
+    for (; *at >= '0' && *at <= '9' && value <= largest; ++at) {
         value = value * 10 + static_cast<std::uint64_t>(*at - '0');
     }
-    if (at == digits || *at != '\0' || value == 0 || value > largest_max_clients) return false;
-    out = static_cast<std::uint32_t>(value);
+    if (at == digits || value > largest) return false;
+    if (units && (*at == 'K' || *at == 'M')) value <<= *at++ == 'K' ? 10 : 20;
+    if (*at != '\0' || value == 0 || value > largest) return false;
+    out = value;
     return true;
+}
+
+// The value of option when it is the named option with a number.
+bool number_option(const char* option, const char* name, std::uint64_t largest, bool units,
+                   std::uint64_t& out) {
+    const std::size_t length = std::strlen(name);
+    return std::strncmp(option, name, length) == 0 &&
+           read_number(option + length, largest, units, out);
 }
 
 }  // namespace
 
 int read_command_line(int argc, char** argv, invocation& out) {
-    constexpr char max_clients_option[] = "--max-clients=";
-    constexpr std::size_t max_clients_prefix = sizeof max_clients_option - 1;
     int i = 1;
     for (; i < argc && argv[i][0] == '-'; ++i) {
         const char* option = argv[i];
+        std::uint64_t number = 0;
         if (std::strcmp(option, "--all") == 0) {
             out.all = true;
         } else if (std::strcmp(option, "--json") == 0) {
@@ -55,9 +66,13 @@ int read_command_line(int argc, char** argv, invocation& out) {
         } else if (std::strcmp(option, "--version") == 0) {
             out_text("dhcpident " DHCPIDENT_VERSION "\n");
             return checked_exit_status(0);
-        } else if (std::strncmp(option, max_clients_option, max_clients_prefix) != 0 ||
-                   !read_count(option + max_clients_prefix, out.limits.max_clients)) {
-            // A bound that is no count is no option the program knows.
+        } else if (number_option(option, "--max-clients=", largest_max_clients, false, number)) {
+            out.limits.max_clients = static_cast<std::uint32_t>(number);
+        } else if (number_option(option, "--max-memory=", largest_max_memory, true, number)) {
+            out.limits.max_memory = static_cast<std::size_t>(number);
+        } else {
+            // A bound that is no number in its range is no option the
+            // program knows.
             std::fprintf(stderr, "Error: Unknown option %s (see --help)\n", option);
             return 1;
         }

@@ -14,7 +14,7 @@ struct invocation {
     bool all = false;
     report_format format = report_format::text;
     const char* target = nullptr;  // the MAC text; null with --all
-    client_limits limits = {default_max_clients};
+    client_limits limits = {default_max_clients, default_max_memory};
 };
 
 // Reads the command line into out. Returns -1 to go on, or the exit status

@@ -26,7 +26,8 @@ int run_dhcpident(int argc, char** argv) {
         return 1;
     }
     all_clients clients{nullptr, false};
-    if (asked.all && (clients.table = create_client_table(asked.limits)) == nullptr) {
+    if (asked.all &&
+        (clients.table = create_client_table(asked.limits, random_hash_key())) == nullptr) {
         std::fputs("Error: Out of memory\n", stderr);
         return 1;
     }
@@ -35,7 +36,7 @@ int run_dhcpident(int argc, char** argv) {
                                      : run_capture_passes(open_fixed_capture, nullptr);
     // Every client's report comes once the pass has seen its last request.
     if (outcome == pass_outcome::completed && clients.table != nullptr) {
-        print_client_reports(*clients.table, asked.format);
+        print_client_reports(*clients.table, asked.format, shutdown_requested);
     }
     destroy_client_table(clients.table);
     switch (outcome) {

@@ -10,21 +10,15 @@ namespace {
 
 int first_write_error;
 
-// After a call that wrote to stdout: a failure keeps its errno, set by the
-// write that failed, unless an earlier one was kept.
 void note(bool failed) {
-    if (failed && first_write_error == 0) first_write_error = errno != 0 ? errno : EIO;
+    if (failed) note_write_failure();
 }
 
 }  // namespace
 
-void out_text(const char* text) { note(std::fputs(text, stdout) == EOF); }
-
-void out_bytes(const char* bytes, std::size_t count) {
-    note(std::fwrite(bytes, 1, count, stdout) != count);
+void note_write_failure() {
+    if (first_write_error == 0) first_write_error = errno != 0 ? errno : EIO;
 }
-
-void out_char(char c) { note(std::putc(static_cast<unsigned char>(c), stdout) == EOF); }
 
 void out_format(const char* format, ...) {
     std::va_list arguments;

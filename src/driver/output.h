@@ -7,12 +7,24 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdio>
 
 namespace dhcpident {
 
-void out_text(const char* text);
-void out_bytes(const char* bytes, std::size_t count);
-void out_char(char c);
+// Keeps errno as the reason, unless an earlier failure's is kept. Called
+// right after the failing call.
+void note_write_failure();
+
+// Inline, so that a literal's length is known where it is written.
+inline void out_text(const char* text) {
+    if (std::fputs(text, stdout) == EOF) note_write_failure();
+}
+inline void out_bytes(const char* bytes, std::size_t count) {
+    if (std::fwrite(bytes, 1, count, stdout) != count) note_write_failure();
+}
+inline void out_char(char c) {
+    if (std::putc(static_cast<unsigned char>(c), stdout) == EOF) note_write_failure();
+}
 void out_format(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
 // Flushes stdout.

@@ -1,6 +1,7 @@
 #include "driver/shutdown.h"
 
 #include <signal.h>
+#include <unistd.h>
 
 #include <cstring>
 
@@ -16,6 +17,25 @@ pcap_t* volatile watched_capture;
 
 constexpr int shutdown_signals[] = {SIGHUP, SIGINT, SIGTERM};
 
+// After a termination signal the program has this long to write the report
+// in hand and the summary. A reader that takes nothing (a pipe nobody
+// reads) would hold a restarted write for good.
+constexpr unsigned output_deadline_seconds = 1;
+constexpr char deadline_error[] =
+    "Error: Unable to write the report: no reader took it within 1 s of the signal\n";
+
+// The deadline has passed: the summary is lost, which is no success. The
+// error line may block too, on a stderr nobody reads; a second alarm,
+// which this handler does not hold off, then ends the process during it.
+void on_output_deadline(int) {
+    static volatile sig_atomic_t entered;
+    if (entered) _exit(1);
+    entered = 1;
+    alarm(output_deadline_seconds);
+    (void)!write(2, deadline_error, sizeof deadline_error - 1);
+    _exit(1);
+}
+
 }  // namespace
 
 void install_shutdown_handlers() {
@@ -26,9 +46,13 @@ void install_shutdown_handlers() {
     // Restarted system calls: a signal must not cut a write of the report.
     action.sa_flags = SA_RESTART;
     for (int signal_number : shutdown_signals) sigaction(signal_number, &action, nullptr);
+    action.sa_handler = on_output_deadline;
+    action.sa_flags = SA_NODEFER;
+    sigaction(SIGALRM, &action, nullptr);
 }
 
 void on_shutdown_signal(int) {
+    if (signal_received == 0) alarm(output_deadline_seconds);
     signal_received = 1;
     // pcap_breakloop only sets a flag that the loop tests between frames.
     pcap_t* capture = watched_capture;

@@ -1,7 +1,9 @@
 // Termination signals (SIGHUP, SIGINT, SIGTERM) and the summary they end
 // in. The handler only records the signal and stops the capture loop; the
 // main flow finishes the frame in hand, and a report in hand, then prints
-// the summary.
+// the summary. From the first signal the program has 1 s to write them:
+// past that, with stdout held by a reader that takes nothing, it writes
+// "Error: Unable to write the report: ..." and exits with status 1.
 #pragma once
 
 #include <pcap/pcap.h>
@@ -10,8 +12,8 @@ namespace dhcpident {
 
 void install_shutdown_handlers();
 
-// The handler: records the signal and breaks the loop of the watched
-// capture.
+// The handler: records the signal, breaks the loop of the watched capture
+// and, the first time, starts the 1 s for the output.
 void on_shutdown_signal(int signal_number);
 
 // True once a termination signal has arrived.

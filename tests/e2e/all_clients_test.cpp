@@ -197,6 +197,10 @@ TEST_F(AllClientsTest, OptionsAreAnsweredBeforeTheRootCheck) {
          "Error: Unknown option --max-clients=12x (see --help)\n", 1},
         {"a bound past 2^24", {"--max-clients=16777217", "--all"}, true, "",
          "Error: Unknown option --max-clients=16777217 (see --help)\n", 1},
+        {"no memory bound of 0", {"--max-memory=0K", "--all"}, true, "",
+         "Error: Unknown option --max-memory=0K (see --help)\n", 1},
+        {"a memory bound past 1024M", {"--max-memory=1025M", "--all"}, true, "",
+         "Error: Unknown option --max-memory=1025M (see --help)\n", 1},
         {"--json still needs a MAC", {"--json"}, true, "", bad_mac, 1},
         {"no MAC", {}, true, "", bad_mac, 1},
         {"no MAC, not root", {}, false, "", bad_mac, 1},
@@ -217,37 +221,105 @@ TEST_F(AllClientsTest, OptionsAreAnsweredBeforeTheRootCheck) {
     }
 }
 
-// The reports of --all come after its pass: a signal while they are being
-// written, with the capture already closed, gives the summary behind them.
-// stdout is left unread until then, so the program is held in its writes.
-TEST_F(AllClientsTest, SignalAfterThePassSummarisesBehindTheReports) {
-    constexpr std::uint32_t clients = 3000;  // more output than a pipe holds
+// Clients whose requests carry every text at its longest (85 address bytes,
+// three 255-byte values, 150 option codes), then the target; their reports
+// are more than a pipe holds.
+std::string maximal_clients() {
     testkit::capture_writer writer;
-    for (std::uint32_t n = 0; n < clients; ++n) {
-        dhcp_frame f;
-        f.client = {0x02, 0, 0, 0, static_cast<std::uint8_t>(n >> 8), static_cast<std::uint8_t>(n)};
-        f.options = option(12, "host-" + std::to_string(n));
+    bytes codes;
+    for (std::uint8_t code = 100; code < 250; ++code) codes.insert(codes.end(), {code, 0});
+    for (std::uint32_t n = 0; n < 3000; ++n) {
+        dhcp_frame f = request_from(0, concat({option(12, std::string(255, 'h')), option(55, bytes(255, 7)),
+                                               option(60, std::string(255, 'v')), codes}));
+        f.client[4] = static_cast<std::uint8_t>(n >> 8), f.client[5] = static_cast<std::uint8_t>(n);
+        f.hlen = 85;
         writer.add(build(f));
     }
-    const std::string capture = writer.finish();
-    for (const bool json : {false, true}) {
-        std::vector<std::string> args = {"--all"};
-        if (json) args.push_back("--json");
-        const program_result whole = run_program(with_capture(capture, args));
-        ASSERT_EQ(whole.status, 0);
-        ASSERT_GT(whole.out.size(), 65536u);
+    writer.add(build(dhcp_frame{}));
+    return writer.finish();
+}
 
-        running_program program(with_capture(capture, args));
-        program.wait_until_started();
-        ASSERT_TRUE(program.wait_until_blocked_writing());
-        program.send(SIGTERM);
-        const program_result r = program.finish();
-        const std::string summary =
-            json ? "{\"signal\":\"received\",\"processed\":3000}\n"
-                 : "\nSignal received. Shutdown.\nProcessed 3000 DHCP requests.\n\n";
-        EXPECT_EQ(r.out, whole.out + summary) << (json ? "json" : "text");
-        EXPECT_EQ(r.err, "");
-        EXPECT_EQ(r.status, 0);
+// printed is the first reports of whole, fewer than all.
+void expect_first_reports(const std::string& printed, const std::string& whole, const char* name) {
+    EXPECT_EQ(whole.compare(0, printed.size(), printed), 0) << name;
+    EXPECT_TRUE(whole.compare(printed.size(), 4, "mac=") == 0 ||
+                whole.compare(printed.size(), 4, "{\"ma") == 0) << name;
+}
+
+// However many clients a capture holds, their records stay within the
+// budget: after the pass (the reports held unread) the program's heap
+// exceeds that of a run keeping one client by no more than it.
+TEST_F(AllClientsTest, TheMemoryBudgetBoundsWhatClientsCost) {
+    static const std::string capture = maximal_clients();  // 4 MB kept whole
+    const std::string whole = run_program(with_capture(capture, {"--all"})).out;
+    // Held at a write, so its memory is read before it ends; the one
+    // client's report at once, into a full pipe.
+    auto heap_at_write = [&](const std::vector<std::string>& args, program_result* result) {
+        program_setup s = with_capture(capture, args);
+        if (result == nullptr) s.out = output_to::stuck_pipe;
+        running_program program(s);
+        EXPECT_TRUE(program.wait_until_blocked_writing());
+        const long heap = program.anonymous_kib();
+        if (result != nullptr) *result = program.finish();
+        return heap;
+    };
+    const long one_client = heap_at_write({"--max-clients=1", "--all"}, nullptr);
+    for (const auto& [option, budget] : {std::pair{"--max-memory=512K", 512 << 10},
+                                         std::pair{"--max-memory=2M", 2 << 20}}) {
+        program_result r;
+        const long growth = heap_at_write({option, "--all"}, &r) - one_client;
+        EXPECT_EQ(r.err, "Warning: Client table full (" + std::to_string(budget) +
+                             " bytes), further clients not reported\n") << option;
+        EXPECT_EQ(r.status, 0) << option;
+        expect_first_reports(r.out, whole, option);
+#ifndef DHCPIDENT_SANITIZED
+        EXPECT_LE(growth, budget / 1024) << option;
+#endif
+        std::printf("memory budget: %s, %ld KiB more than for one client\n", option, growth);
+    }
+}
+
+// A signal while the reports are written: the report in hand is finished,
+// no other follows, then the summary. Where nobody reads stdout at all (a
+// full pipe), the program gives up after 1 s with status 1, in either mode:
+// the summary was lost.
+TEST_F(AllClientsTest, ASignalEndsTheReportsWhetherOrNotTheyAreRead) {
+    static const std::string capture = maximal_clients();
+    struct row {
+        std::vector<std::string> args;
+        output_to out;
+        int signal;
+        std::string summary;  // empty: the output is lost
+    } rows[] = {
+        {{"--all"}, output_to::pipe, SIGTERM,
+         "\nSignal received. Shutdown.\nProcessed 3001 DHCP requests.\n\n"},
+        {{"--json", "--all"}, output_to::pipe, SIGINT, "{\"signal\":\"received\",\"processed\":3001}\n"},
+        {{"--all"}, output_to::stuck_pipe, SIGHUP, ""},
+        {{"--json", "--all"}, output_to::stuck_pipe, SIGTERM, ""},
+        {{target}, output_to::stuck_pipe, SIGINT, ""},
+    };
+    for (const row& r : rows) {
+        const char* name = r.summary.empty() ? "never read" : r.args[0].c_str();
+        program_setup s = with_capture(capture, r.args);
+        s.out = r.out;
+        s.time_limit_seconds = 20;  // then killed: a run that never ends fails
+        running_program program(s);
+        ASSERT_TRUE(program.wait_until_blocked_writing()) << name;
+        program.send(r.signal);
+        const program_result result = program.finish();
+        EXPECT_EQ(result.status, r.summary.empty() ? 1 : 0) << name;
+        if (r.summary.empty()) {
+            EXPECT_EQ(result.err, "Error: Unable to write the report: no reader took it within 1 s "
+                                  "of the signal\n") << name;
+            continue;
+        }
+        EXPECT_EQ(result.err, "") << name;
+        const std::size_t printed = result.out.size() - r.summary.size();
+        ASSERT_GT(result.out.size(), r.summary.size()) << name;
+        EXPECT_EQ(result.out.substr(printed), r.summary) << name;
+        const std::string whole = run_program(with_capture(capture, r.args)).out;
+        EXPECT_LT(printed, whole.size()) << name;
+        expect_first_reports(result.out.substr(0, printed), whole, name);
     }
 }
 

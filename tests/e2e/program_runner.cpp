@@ -74,6 +74,18 @@ void bind_file(const char* source, const char* target) {
         // meanwhile must not take its place.
         if (dup2(out_fd, 1) < 0) fail("dup2");
         break;
+    case output_to::stuck_pipe: {
+        // Filled without blocking, then blocking again; the reading end
+        // stays open in the program itself, where nothing reads it.
+        int stuck[2];
+        if (pipe(stuck) != 0 || fcntl(stuck[1], F_SETFL, O_NONBLOCK) != 0) fail("pipe");
+        static const char filler[4096] = {};
+        while (write(stuck[1], filler, sizeof filler) > 0) {
+        }
+        if (fcntl(stuck[1], F_SETFL, 0) != 0 || dup2(stuck[1], 1) < 0) fail("stuck pipe");
+        close(stuck[1]);
+        break;
+    }
     case output_to::reader_gone:
         // The runner closed the reading end before the fork.
         if (dup2(out_fd, 1) < 0) fail("dup2");
@@ -315,6 +327,20 @@ bool running_program::wait_until_blocked_writing() {
         usleep(1000);
     }
     return false;
+}
+
+long running_program::anonymous_kib() const {
+    // smaps_rollup counts the pages themselves; VmRSS and VmHWM lag behind
+    // by the kernel's batched counters, and pages of files (the libraries)
+    // come and go with the page cache: anonymous memory is the heap's.
+    std::FILE* f = std::fopen(("/proc/" + std::to_string(pid_) + "/smaps_rollup").c_str(), "r");
+    if (f == nullptr) return -1;
+    char line[256];
+    long resident = -1;
+    while (std::fgets(line, sizeof line, f) != nullptr && std::sscanf(line, "Anonymous: %ld", &resident) != 1) {
+    }
+    std::fclose(f);
+    return resident;
 }
 
 void running_program::send(int signal_number) { kill(pid_, signal_number); }

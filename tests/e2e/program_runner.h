@@ -20,6 +20,7 @@ enum class output_to {
     full_device,  // /dev/full: every write fails
     closed,       // descriptor 1 closed at start
     reader_gone,  // a pipe without a reader, with SIGPIPE ignored
+    stuck_pipe,   // a pipe already full, whose reader never reads
 };
 
 struct program_setup {
@@ -72,6 +73,10 @@ public:
     // stdout that the kernel holds (a pipe nobody reads), as /proc tells.
     // False when it ended first.
     bool wait_until_blocked_writing();
+
+    // The anonymous memory (heap, stack) the program holds resident now, in
+    // KiB; under an emulator, the emulator's with it.
+    long anonymous_kib() const;
 
     void send(int signal_number);
     program_result finish();

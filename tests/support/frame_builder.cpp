@@ -98,4 +98,31 @@ bytes non_dhcp_frame(std::uint8_t seed) {
     return out;
 }
 
+std::vector<mac_address> fnv_colliding_addresses(std::size_t count) {
+    // FNV-1a steps h = (h ^ byte) * p, and the low bits of a product depend
+    // on the low bits of its factors only. For a target t of the low 17
+    // bits, the last byte b6 must bring h5 ^ b6 to x = t / p (mod 2^17):
+    // possible when h5 agrees with x above its low 8 bits, 1 time in 512.
+    constexpr std::uint32_t prime = 16777619u, mask = (1u << 17) - 1, target = 0x1234;
+    std::uint32_t inverse = prime;  // Newton's iteration: p * inverse = 1 mod 2^32
+    for (int i = 0; i < 5; ++i) inverse *= 2 - prime * inverse;
+    const std::uint32_t x = (target * inverse) & mask;
+    std::vector<mac_address> found;
+    for (std::uint32_t prefix = 0; found.size() < count; ++prefix) {
+        const mac_address base{0x02, static_cast<std::uint8_t>(prefix >> 16),
+                               static_cast<std::uint8_t>(prefix >> 8), static_cast<std::uint8_t>(prefix), 0, 0};
+        std::uint32_t h4 = 2166136261u;
+        for (int i = 0; i < 4; ++i) h4 = (h4 ^ base[i]) * prime;
+        for (unsigned b5 = 0; b5 < 256 && found.size() < count; ++b5) {
+            const std::uint32_t h5 = (h4 ^ b5) * prime;
+            if (((h5 ^ x) & mask) >> 8 != 0) continue;
+            mac_address address = base;
+            address[4] = static_cast<std::uint8_t>(b5);
+            address[5] = static_cast<std::uint8_t>((h5 ^ x) & 0xff);
+            found.push_back(address);
+        }
+    }
+    return found;
+}
+
 }  // namespace testkit

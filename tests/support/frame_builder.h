@@ -36,6 +36,11 @@ struct dhcp_frame {
 
 bytes build(const dhcp_frame& frame);
 
+// count distinct client addresses (02:...) whose FNV-1a hashes, the index's
+// hash before it took a key, agree in their low 17 bits: with the hash as
+// it was, each would be one more step on one single probe run.
+std::vector<mac_address> fnv_colliding_addresses(std::size_t count);
+
 // A frame that is no DHCP at all: an Ethernet header and a short payload.
 bytes non_dhcp_frame(std::uint8_t seed);
 
