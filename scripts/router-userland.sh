@@ -124,10 +124,11 @@ done
 ln -sfn ../usr/lib/libc.so "$root/lib/ld-musl-mips-sf.so.1"
 
 # --- the toolchain -----------------------------------------------------------
-# gcc's own link specification picks the loader from -mmusl -msoft-float;
-# these specs replace what else it would take from glibc's world: headers,
-# start files, libraries. %R is the --sysroot the wrappers give.
-cat >"$toolchain/lib/musl.specs" <<EOF
+# gcc's own link rules pick the loader from -mmusl -msoft-float; this
+# driver file, read through the wrappers' option, replaces what else the driver
+# would take from glibc's world: headers, start files, libraries. %R is the
+# --sysroot the wrappers give.
+cat >"$toolchain/lib/musl.driver" <<EOF
 %rename cpp_options old_cpp_options
 %rename cc1_options old_cc1_options
 %rename link old_link
@@ -174,7 +175,7 @@ for tool in gcc g++; do
     cat >"$toolchain/bin/mips-linux-muslsf-$tool" <<EOF
 #!/bin/sh
 # $tool for the router userland in $root (soft float, musl).
-exec mips-linux-gnu-gcc --sysroot="$root" -specs="$toolchain/lib/musl.specs" -mmusl -msoft-float $extra "\$@"
+exec mips-linux-gnu-gcc --sysroot="$root" -specs="$toolchain/lib/musl.driver" -mmusl -msoft-float $extra "\$@"
 EOF
     chmod 755 "$toolchain/bin/mips-linux-muslsf-$tool"
 done

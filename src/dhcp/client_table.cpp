@@ -163,7 +163,9 @@ store_outcome grow_index(client_table& table) {
     for (std::uint32_t i = 0; i < table.count; ++i) {
         const std::uint32_t hash = table.records[i]->hash;
         std::uint32_t distance = 0;
-        while (slots[(hash + distance) & (slot_count - 1)].record != 0) ++distance;
+        while (distance <= max_probe && slots[(hash + distance) & (slot_count - 1)].record != 0) {
+            ++distance;
+        }
         if (distance > max_probe) {
             give_back(table, slots, slot_count * sizeof(client_slot));
             return store_outcome::crowded;

@@ -11,7 +11,6 @@
 namespace dhcpident {
 namespace {
 
-volatile sig_atomic_t signal_received;
 // The capture being read, so the handler can stop its loop.
 pcap_t* volatile watched_capture;
 
@@ -24,10 +23,19 @@ constexpr unsigned output_deadline_seconds = 1;
 constexpr char deadline_error[] =
     "Error: Unable to write the report: no reader took it within 1 s of the signal\n";
 
+volatile sig_atomic_t signal_received;
+
 // The deadline has passed: the summary is lost, which is no success. The
 // error line may block too, on a stderr nobody reads; a second alarm,
 // which this handler does not hold off, then ends the process during it.
+// An alarm that no termination signal set ends the process as it always
+// would.
 void on_output_deadline(int) {
+    if (signal_received == 0) {
+        signal(SIGALRM, SIG_DFL);
+        raise(SIGALRM);
+        return;
+    }
     static volatile sig_atomic_t entered;
     if (entered) _exit(1);
     entered = 1;
