@@ -5,7 +5,6 @@
 #include <cstring>
 
 #include "dhcp/select.h"
-#include "driver/capture_run.h"
 #include "frame_builder.h"
 #include "text/render.h"
 

@@ -5,7 +5,8 @@
 #include <cstdio>
 
 #include "dhcp/all_clients.h"
-#include "driver/capture_memory.h"
+#include "dhcp/hash_key.h"
+#include "capture_memory.h"
 #include "driver/capture_pass.h"
 
 using namespace dhcpident;

@@ -7,8 +7,9 @@
 #include <vector>
 
 #include "dhcp/all_clients.h"
+#include "dhcp/hash_key.h"
 #include "dhcp/select.h"
-#include "driver/capture_memory.h"
+#include "capture_memory.h"
 #include "driver/capture_pass.h"
 #include "driver/link_type.h"
 #include "fuzz_input.h"

@@ -2,9 +2,8 @@
 
 #include <cstdio>
 
+#include "base/output.h"
 #include "dhcp/frame_layout.h"
-#include "dhcp/report.h"
-#include "driver/output.h"
 
 namespace dhcpident {
 namespace {
@@ -35,20 +34,18 @@ void warn_once(all_clients& clients, store_outcome outcome) {
 
 }  // namespace
 
-void handle_packet_all(u_char* user, const pcap_pkthdr* header, const u_char* bytes) {
-    ++the_run.processed_count;
-    const byte_view frame(bytes, header->caplen);
+void handle_frame_all(byte_view frame, capture_run& run, all_clients& clients) {
+    ++run.processed_count;
     // Most frames are no request at all: the address and the message type
     // tell, without decoding the rest.
-    const frame_layout layout = locate_headers(frame, the_run.link_header_len);
+    const frame_layout layout = locate_headers(frame, run.link_header_len);
     byte_view address;
     if (client_address(frame, layout, address) != address_state::captured ||
         dhcp_message_type(frame, layout) != dhcp_request_type) {
         return;
     }
     dhcp_request request;
-    decode_dhcp_request(frame, the_run.link_header_len, request);
-    auto& clients = *reinterpret_cast<all_clients*>(user);
+    decode_dhcp_request(frame, run.link_header_len, request);
     const store_outcome outcome = store_request(*clients.table, request);
     if (outcome != store_outcome::stored) warn_once(clients, outcome);
 }

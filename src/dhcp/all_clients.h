@@ -3,10 +3,10 @@
 // first requests.
 #pragma once
 
-#include <pcap/pcap.h>
-
+#include "base/byte_view.h"
 #include "dhcp/client_table.h"
-#include "driver/capture_run.h"
+#include "dhcp/report.h"
+#include "dhcp/select.h"
 
 namespace dhcpident {
 
@@ -17,11 +17,11 @@ struct all_clients {
     bool warned;
 };
 
-// The handler of the one pass of --all; user is the all_clients. Counts
-// every frame as processed. A request that cannot be kept writes, the first
-// time, "Warning: ... further clients not reported", naming the bound
-// reached or the lack of memory.
-void handle_packet_all(u_char* user, const pcap_pkthdr* header, const u_char* bytes);
+// One frame of the pass of --all: counted as processed in run; a request
+// is kept as its client's last in clients. A request that cannot be kept
+// writes, the first time, "Warning: ... further clients not reported",
+// naming the bound reached or the lack of memory.
+void handle_frame_all(byte_view frame, capture_run& run, all_clients& clients);
 
 // Prints each client's report, in the order of first requests, as the
 // default mode prints it; a client whose last request could not be kept has

@@ -1,29 +1,30 @@
 #include "dhcp/client_table.h"
 
-#include <fcntl.h>
-#include <sys/random.h>
-#include <unistd.h>
-
 #include <cstdlib>
 #include <cstring>
-#include <ctime>
+#include <optional>
 
 #include "dhcp/siphash.h"
+#include "text/render.h"
 
 namespace dhcpident {
 namespace {
 
-// A rendered address is cut at 254 characters, the text of 85 bytes: two
-// addresses that agree in those bytes are one client, as for the target.
-constexpr std::size_t max_key_bytes = 85;
-
 // The texts a record keeps, in this order, behind its fixed part.
-enum text_field { address, option_codes, parameter_list, vendor_class, hostname, text_fields };
+enum record_text {
+    text_address,
+    text_option_codes,
+    text_parameter_list,
+    text_vendor_class,
+    text_hostname,
+    record_texts
+};
 
 // One client: the fixed fields of its last request, then that request's
-// texts, packed, each at most 255 bytes (the address at most 85), in a
-// block of sizeof(client_record) + capacity bytes. The texts of a later
-// request are written over them; the block grows only when they do not fit.
+// texts, packed, each at most 255 bytes (the address at most
+// hex_colon_max_bytes), in a block of sizeof(client_record) + capacity
+// bytes. The texts of a later request are written over them; the block
+// grows only when they do not fit.
 struct client_record {
     std::uint32_t hash;
     std::uint16_t capacity;  // bytes of text behind the record
@@ -35,7 +36,7 @@ struct client_record {
     std::uint8_t ip_ttl;
     std::uint8_t req_ipaddr[4];
     std::uint8_t remote_id[remote_id_printed_bytes];
-    std::uint8_t length[text_fields];
+    std::uint8_t length[record_texts];
 
     unsigned char* text() { return reinterpret_cast<unsigned char*>(this + 1); }
     const unsigned char* text() const { return reinterpret_cast<const unsigned char*>(this + 1); }
@@ -51,13 +52,6 @@ struct client_record {
 // a lease number) seldom make it grow.
 std::size_t room_for(std::size_t needed) { return needed + needed / 4 + 16; }
 
-// What the allocator may hold for a block: a quarter more than its size (a
-// size class of musl's allocator can be that much larger than what it
-// holds), rounded up to 16 bytes, and 16 bytes of its own.
-std::size_t charge(std::size_t size) {
-    return ((size + size / 4 + 15) & ~std::size_t{15}) + 16;
-}
-
 // A slot of the index: the hash beside the record's number, so that a probe
 // rarely has to reach the record itself, which lies elsewhere in memory, to
 // tell one client from another.
@@ -69,15 +63,23 @@ struct client_slot {
 // The key of a request: the address bytes its text shows.
 byte_view key_of(const dhcp_request& request) {
     const std::size_t size = request.chaddr.size();
-    return request.chaddr.sub(0, size < max_key_bytes ? size : max_key_bytes);
+    return request.chaddr.sub(0, size < hex_colon_max_bytes ? size : hex_colon_max_bytes);
 }
 
 bool same_key(const client_record& record, byte_view key) {
-    if (record.length[address] != key.size()) return false;
+    if (record.length[text_address] != key.size()) return false;
     for (std::size_t i = 0; i < key.size(); ++i) {
         if (record.text()[i] != key.u8(i)) return false;
     }
     return true;
+}
+
+void* heap_allocate(void* block, std::size_t size) {
+    if (size == 0) {
+        std::free(block);
+        return nullptr;
+    }
+    return std::realloc(block, size);
 }
 
 }  // namespace
@@ -85,10 +87,10 @@ bool same_key(const client_record& record, byte_view key) {
 // records[0, count) are the clients in the order of their first requests.
 // The index is open addressing with linear probing over slot_count slots,
 // a power of two at least twice count (0 before the first client): each
-// record i sits in one slot {hash, i + 1}, at most max_probe slots on from
-// slot hash & (slot_count - 1), without a free slot before it, as nothing
-// is ever removed. charged is what every block of records, the record list
-// and the index hold, within limits.max_memory.
+// record i sits in one slot {hash, i + 1}, among the max_probe slots from
+// slot hash & (slot_count - 1) on, without a free slot before it, as
+// nothing is ever removed. charged is the block_charge of every block of
+// records, the record list and the index, within limits.max_memory.
 struct client_table {
     table_allocator allocate;
     client_limits limits;
@@ -100,9 +102,10 @@ struct client_table {
     client_slot* slots;
     std::size_t charged;
     std::uint32_t longest_probe;
-    // A new client was refused: so is every later one, even one that would
-    // fit, so that what is reported is the clients up to a point.
-    store_outcome closed;
+    // Why a new client was refused, once one was: every later one is
+    // refused too, even one that would fit, so that what is reported is the
+    // clients up to a point.
+    std::optional<store_outcome> closed;
 };
 
 namespace {
@@ -116,7 +119,7 @@ std::uint32_t hash_of(const client_table& table, byte_view key) {
 // a moment, so the new size is counted beside the old. Null, with why.
 void* take(client_table& table, void* block, std::size_t old_size, std::size_t size,
            store_outcome& why) {
-    if (table.charged + charge(size) > table.limits.max_memory) {
+    if (table.charged + block_charge(size) > table.limits.max_memory) {
         why = store_outcome::over_budget;
         return nullptr;
     }
@@ -125,33 +128,39 @@ void* take(client_table& table, void* block, std::size_t old_size, std::size_t s
         why = store_outcome::out_of_memory;
         return nullptr;
     }
-    table.charged += charge(size) - (block != nullptr ? charge(old_size) : 0);
+    table.charged += block_charge(size) - (block != nullptr ? block_charge(old_size) : 0);
     return taken;
 }
 
 void give_back(client_table& table, void* block, std::size_t size) {
-    std::free(block);
-    table.charged -= charge(size);
+    table.allocate(block, 0);
+    table.charged -= block_charge(size);
 }
 
-// The slot of the client whose hash and key these are, or else the first
-// free slot within max_probe of its own, with how far it lies; null when
-// there is neither. No more than max_probe slots are ever looked at.
-client_slot* slot_for(const client_table& table, std::uint32_t hash, byte_view key,
-                      std::uint32_t& distance) {
-    const std::uint32_t mask = table.slot_count - 1;
-    for (distance = 0; distance <= max_probe && distance < table.slot_count; ++distance) {
-        client_slot& slot = table.slots[(hash + distance) & mask];
-        if (slot.record == 0 ||
-            (slot.hash == hash && same_key(*table.records[slot.record - 1], key))) {
-            return &slot;
-        }
+// The one search of the index: from the slot of hash on, at most max_probe
+// slots, the first that is free or holds a record for which known says
+// true; null when there is none. distance is how far that slot lies.
+template <typename Known>
+client_slot* probe(client_slot* slots, std::uint32_t slot_count, std::uint32_t hash, Known known,
+                   std::uint32_t& distance) {
+    const std::uint32_t mask = slot_count - 1;
+    for (distance = 0; distance < max_probe && distance < slot_count; ++distance) {
+        client_slot& slot = slots[(hash + distance) & mask];
+        if (slot.record == 0 || (slot.hash == hash && known(slot.record))) return &slot;
     }
     return nullptr;
 }
 
+// A free slot for a client the index does not hold.
+client_slot* free_slot(client_slot* slots, std::uint32_t slot_count, std::uint32_t hash,
+                       std::uint32_t& distance) {
+    return probe(slots, slot_count, hash, [](std::uint32_t) { return false; }, distance);
+}
+
 // Doubles the index. Refused, the index left as it was, when a client
-// would lie past max_probe in the new one.
+// would lie beyond max_probe in the new one. (A larger index, filled in the
+// same order, puts no client further from its own slot than the smaller
+// one did; the refusal guards the bound whatever.)
 store_outcome grow_index(client_table& table) {
     const std::uint32_t slot_count = table.slot_count == 0 ? 64 : table.slot_count * 2;
     store_outcome why = store_outcome::stored;
@@ -163,14 +172,12 @@ store_outcome grow_index(client_table& table) {
     for (std::uint32_t i = 0; i < table.count; ++i) {
         const std::uint32_t hash = table.records[i]->hash;
         std::uint32_t distance = 0;
-        while (distance <= max_probe && slots[(hash + distance) & (slot_count - 1)].record != 0) {
-            ++distance;
-        }
-        if (distance > max_probe) {
+        client_slot* slot = free_slot(slots, slot_count, hash, distance);
+        if (slot == nullptr) {
             give_back(table, slots, slot_count * sizeof(client_slot));
             return store_outcome::crowded;
         }
-        slots[(hash + distance) & (slot_count - 1)] = {hash, i + 1};
+        *slot = {hash, i + 1};
         if (distance > longest) longest = distance;
     }
     if (table.slots != nullptr) give_back(table, table.slots, table.slot_count * sizeof(client_slot));
@@ -182,7 +189,7 @@ store_outcome grow_index(client_table& table) {
 
 // Each text up to its first zero, as the report reads it; at most 255.
 struct text_lengths {
-    std::size_t of[text_fields];
+    std::size_t of[record_texts];
     std::size_t total;
 };
 
@@ -206,13 +213,13 @@ void fill(client_record& record, const dhcp_request& request, byte_view key,
     record.circuit_vlan = request.circuit_vlan;
     record.circuit_unit = request.circuit_unit;
     record.circuit_port = request.circuit_port;
-    const char* texts[text_fields] = {nullptr, request.option_codes, request.parameter_list,
-                                      request.vendor_class, request.hostname};
+    const char* texts[record_texts] = {nullptr, request.option_codes, request.parameter_list,
+                                       request.vendor_class, request.hostname};
     unsigned char* at = record.text();
     key.copy_to(0, key.size(), at);
-    for (int i = 0; i < text_fields; ++i) {
+    for (int i = 0; i < record_texts; ++i) {
         record.length[i] = static_cast<std::uint8_t>(lengths.of[i]);
-        if (i != address) std::memcpy(at, texts[i], lengths.of[i]);
+        if (i != text_address) std::memcpy(at, texts[i], lengths.of[i]);
         at += lengths.of[i];
     }
 }
@@ -240,11 +247,13 @@ store_outcome update(client_table& table, const client_slot& slot, const dhcp_re
     return store_outcome::stored;
 }
 
-// Records a new client.
-store_outcome insert(client_table& table, std::uint32_t hash, const dhcp_request& request,
-                     byte_view key, const text_lengths& lengths) {
+// Records a new client. slot is the free slot the search for it found
+// (null: none within reach), which holds unless the index has to grow first.
+store_outcome insert(client_table& table, std::uint32_t hash, client_slot* slot,
+                     std::uint32_t distance, const dhcp_request& request, byte_view key,
+                     const text_lengths& lengths) {
     if (table.count >= table.limits.max_clients) return store_outcome::table_full;
-    if (table.closed != store_outcome::stored) return table.closed;
+    if (table.closed) return *table.closed;
     store_outcome why = store_outcome::stored;
     if (table.count == table.records_capacity) {
         const std::uint32_t capacity = table.records_capacity == 0 ? 64 : table.records_capacity * 2;
@@ -259,9 +268,8 @@ store_outcome insert(client_table& table, std::uint32_t hash, const dhcp_request
         if (const store_outcome grown = grow_index(table); grown != store_outcome::stored) {
             return grown;
         }
+        slot = free_slot(table.slots, table.slot_count, hash, distance);
     }
-    std::uint32_t distance = 0;
-    client_slot* slot = slot_for(table, hash, key, distance);
     if (slot == nullptr) return store_outcome::crowded;
     const std::size_t room = room_for(lengths.total);
     auto* record =
@@ -278,31 +286,12 @@ store_outcome insert(client_table& table, std::uint32_t hash, const dhcp_request
 
 }  // namespace
 
-hash_key random_hash_key() {
-    hash_key key{};
-    if (getrandom(&key, sizeof key, GRND_NONBLOCK) == static_cast<ssize_t>(sizeof key)) return key;
-    const int fd = open("/dev/urandom", O_RDONLY | O_CLOEXEC | O_NOCTTY);
-    if (fd >= 0) {
-        const ssize_t n = read(fd, &key, sizeof key);
-        close(fd);
-        if (n == static_cast<ssize_t>(sizeof key)) return key;
-    }
-    // Weaker, but unknown to anyone on the network: when this process
-    // started, to the nanosecond, its id, and where it was loaded.
-    timespec now{}, since_boot{};
-    clock_gettime(CLOCK_REALTIME, &now);
-    clock_gettime(CLOCK_MONOTONIC, &since_boot);
-    key.k0 ^= static_cast<std::uint64_t>(now.tv_sec) << 32 ^ static_cast<std::uint64_t>(now.tv_nsec) ^
-              static_cast<std::uint64_t>(getpid()) << 20;
-    key.k1 ^= static_cast<std::uint64_t>(since_boot.tv_nsec) << 32 ^
-              reinterpret_cast<std::uintptr_t>(&key) ^ reinterpret_cast<std::uintptr_t>(&random_hash_key);
-    return key;
-}
-
 client_table* create_client_table(client_limits limits, hash_key key, table_allocator allocate) {
-    if (allocate == nullptr) allocate = std::realloc;
+    if (allocate == nullptr) allocate = heap_allocate;
     auto* table = static_cast<client_table*>(allocate(nullptr, sizeof(client_table)));
-    if (table != nullptr) *table = client_table{allocate, limits, key, 0, 0, nullptr, 0, nullptr, 0, 0, store_outcome::stored};
+    if (table != nullptr) {
+        *table = client_table{allocate, limits, key, 0, 0, nullptr, 0, nullptr, 0, 0, std::nullopt};
+    }
     return table;
 }
 
@@ -312,23 +301,27 @@ table_figures figures_of(const client_table& table) { return {table.charged, tab
 
 void destroy_client_table(client_table* table) {
     if (table == nullptr) return;
-    for (std::uint32_t i = 0; i < table->count; ++i) std::free(table->records[i]);
-    std::free(table->records);
-    std::free(table->slots);
-    std::free(table);
+    const table_allocator allocate = table->allocate;
+    for (std::uint32_t i = 0; i < table->count; ++i) allocate(table->records[i], 0);
+    if (table->records != nullptr) allocate(table->records, 0);
+    if (table->slots != nullptr) allocate(table->slots, 0);
+    allocate(table, 0);
 }
 
 store_outcome store_request(client_table& table, const dhcp_request& request) {
     const byte_view key = key_of(request);
     const text_lengths lengths = lengths_of(request, key);
     const std::uint32_t hash = hash_of(table, key);
+    client_slot* slot = nullptr;
+    std::uint32_t distance = 0;
     if (table.slot_count != 0) {
-        std::uint32_t distance = 0;
-        const client_slot* slot = slot_for(table, hash, key, distance);
+        slot = probe(table.slots, table.slot_count, hash,
+                     [&](std::uint32_t record) { return same_key(*table.records[record - 1], key); },
+                     distance);
         if (slot != nullptr && slot->record != 0) return update(table, *slot, request, key, lengths);
     }
-    const store_outcome outcome = insert(table, hash, request, key, lengths);
-    if (outcome != store_outcome::stored && table.closed == store_outcome::stored) table.closed = outcome;
+    const store_outcome outcome = insert(table, hash, slot, distance, request, key, lengths);
+    if (outcome != store_outcome::stored && !table.closed) table.closed = outcome;
     return outcome;
 }
 
@@ -338,7 +331,7 @@ bool client_request(const client_table& table, std::uint32_t i, dhcp_request& ou
     const client_record& record = *table.records[i];
     if (record.withheld) return false;
     out = dhcp_request{};
-    out.chaddr = byte_view(record.field(address), record.length[address]);
+    out.chaddr = byte_view(record.field(text_address), record.length[text_address]);
     out.chaddr_captured = true;
     out.vlan_id = record.vlan_id;
     out.ip_ttl = record.ip_ttl;
@@ -348,12 +341,12 @@ bool client_request(const client_table& table, std::uint32_t i, dhcp_request& ou
     out.circuit_vlan = record.circuit_vlan;
     out.circuit_unit = record.circuit_unit;
     out.circuit_port = record.circuit_port;
-    char* texts[text_fields] = {nullptr, out.option_codes, out.parameter_list, out.vendor_class,
-                                out.hostname};
-    for (int field = option_codes; field < text_fields; ++field) {
+    char* texts[record_texts] = {nullptr, out.option_codes, out.parameter_list, out.vendor_class,
+                                 out.hostname};
+    for (int field = text_option_codes; field < record_texts; ++field) {
         std::memcpy(texts[field], record.field(field), record.length[field]);
     }
-    out.option_count = record.length[option_codes];
+    out.option_count = record.length[text_option_codes];
     return true;
 }
 

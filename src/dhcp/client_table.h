@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "dhcp/dhcp_request.h"
+#include "dhcp/hash_key.h"
 
 namespace dhcpident {
 
@@ -39,24 +40,24 @@ enum class store_outcome : std::uint8_t {
     out_of_memory,  // an allocation failed
 };
 
-// The index is searched at most this many slots from a client's own: the
-// cost of a request stays bounded whatever addresses the clients choose.
+// A search of the index looks at this many slots at most, the client's own
+// slot included: the cost of a request stays bounded whatever addresses the
+// clients choose.
 inline constexpr std::uint32_t max_probe = 128;
 
-// The key of the index's hash (SipHash-1-3): drawn at start-up, so that no
-// capture can be made whose addresses collide in the index.
-struct hash_key {
-    std::uint64_t k0, k1;
-};
-
-// A key from the kernel: getrandom, without waiting for an entropy pool
-// not yet ready at boot; else /dev/urandom; else the time, the process id
-// and addresses the process was loaded at. Never fails.
-hash_key random_hash_key();
-
-// Where the table takes its memory from, with realloc's contract; blocks
-// are given back with std::free. Tests make allocations fail with it.
+// Where the table takes its memory from, with realloc's contract, except
+// that a size of 0 gives the block back (and yields null); the table never
+// asks for 0 bytes otherwise. Tests make allocations fail, and watch what
+// is held, with it.
 using table_allocator = void* (*)(void* block, std::size_t size);
+
+// What a block of size bytes counts against max_memory: what the allocator
+// may hold for it, a quarter more than its size (a size class of musl's
+// allocator can be that much larger than what it holds), rounded up to 16
+// bytes, and 16 bytes of its own.
+constexpr std::size_t block_charge(std::size_t size) {
+    return ((size + size / 4 + 15) & ~std::size_t{15}) + 16;
+}
 
 struct client_table;
 
@@ -66,10 +67,10 @@ client_table* create_client_table(client_limits limits, hash_key key,
 void destroy_client_table(client_table* table);
 const client_limits& limits_of(const client_table& table);
 
-// What the table holds: the memory counted against max_memory (each block
-// as the allocator may hold it: a quarter more, rounded up to 16 bytes, and
-// 16 more of its own), and the longest way from a client's own slot to
-// where it lies.
+// What the table holds: the memory counted against max_memory (the
+// block_charge of every block of records, the record list and the index;
+// the table's own small block is not counted), and the longest way from a
+// client's own slot to where it lies.
 struct table_figures {
     std::size_t memory;
     std::uint32_t longest_probe;

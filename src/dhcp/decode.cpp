@@ -2,7 +2,7 @@
 #include <array>
 #include <cstring>
 
-#include "dhcp/byte_view.h"
+#include "base/byte_view.h"
 #include "dhcp/dhcp_request.h"
 #include "dhcp/frame_layout.h"
 

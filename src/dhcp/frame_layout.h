@@ -7,7 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "dhcp/byte_view.h"
+#include "base/byte_view.h"
 
 namespace dhcpident {
 

@@ -4,9 +4,13 @@
 #include <cstdint>
 
 #include "dhcp/dhcp_request.h"
-#include "driver/capture_run.h"
 
 namespace dhcpident {
+
+enum class report_format : std::uint8_t {
+    text,  // key='value' lines, values as they are
+    json,  // one JSON object a line
+};
 
 // Prints the report of request to stdout. Text: mac, the VLAN line (empty
 // when untagged), dhcpvendor (without a fingerprint match), fingerprint,

@@ -4,7 +4,7 @@
 
 #include "dhcp/frame_layout.h"
 #include "dhcp/report.h"
-#include "driver/output.h"
+#include "base/output.h"
 #include "text/render.h"
 
 namespace dhcpident {
@@ -61,10 +61,6 @@ void handle_frame(byte_view frame, capture_run& run) {
     dhcp_request request;
     decode_dhcp_request(frame, run.link_header_len, request);
     select_and_report(request, run);
-}
-
-void handle_packet(u_char*, const pcap_pkthdr* header, const u_char* bytes) {
-    handle_frame(byte_view(bytes, header->caplen), the_run);
 }
 
 }  // namespace dhcpident

@@ -1,18 +1,38 @@
-// Per-frame work: pick out the target's DHCPREQUESTs, count them, and print
-// the report for the one the first pass said was the last.
+// Per-frame work of the default mode: pick out the target's DHCPREQUESTs,
+// count them, and print the report for the one the first pass said was the
+// last. The run record is the caller's: the program's driver holds the one
+// of the process and hands it to every frame.
 #pragma once
 
-#include <pcap/pcap.h>
+#include <cstddef>
+#include <cstdint>
 
+#include "base/byte_view.h"
 #include "dhcp/dhcp_request.h"
-#include "driver/capture_run.h"
+#include "dhcp/report.h"
 
 namespace dhcpident {
 
-// The handler both capture passes give to pcap_loop: handle_frame over the
-// process-wide run state. Only the captured length of the header is used;
-// user is not.
-void handle_packet(u_char* user, const pcap_pkthdr* header, const u_char* bytes);
+// Longest target text: six bytes as "aa:bb:cc:dd:ee:ff".
+inline constexpr std::size_t target_mac_max_length = 17;
+// The most address bytes such a text can name: "xx" and ":xx" per byte.
+inline constexpr std::size_t target_max_bytes = (target_mac_max_length + 1) / 3;
+
+// What a run's passes share with the per-frame work: zero at start, never
+// reset between passes but for pass_index.
+struct capture_run {
+    char target_mac[target_mac_max_length + 1];
+    std::int32_t pass_index;        // 0: counting pass, 1: reporting pass
+    std::int32_t first_pass_count;  // target requests counted in the first pass
+    std::int32_t second_pass_seen;  // target requests since the last report
+    std::uint32_t processed_count;  // printed by the shutdown summary
+    std::uint16_t link_header_len;  // bytes in front of the IP header
+    // target_mac as the address bytes whose text it is; -1 when no address
+    // renders to it. Set with target_mac by set_target_mac.
+    std::int16_t target_length;
+    std::uint8_t target_bytes[target_max_bytes];
+    report_format format;           // of the reports and the summary
+};
 
 // One frame of a pass over run. Only the target's requests change more
 // than processed_count, and nearly every frame is from another client or

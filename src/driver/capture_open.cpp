@@ -1,6 +1,7 @@
 #include "driver/capture_open.h"
 
 #include <fcntl.h>
+#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -10,6 +11,15 @@
 
 namespace dhcpident {
 namespace {
+
+// Only the user id changes: the group ids stay, so a capture readable by
+// root's group stays readable in the second pass.
+void drop_privileges() {
+    const passwd* account = getpwnam(unprivileged_account);
+    if (account == nullptr || account->pw_uid == 0 || setuid(account->pw_uid) != 0) {
+        std::fputs("Warning: Unable to drop privileges!\n", stderr);
+    }
+}
 
 const char* kind_of(mode_t mode) {
     if (S_ISFIFO(mode)) return "a FIFO";
@@ -21,19 +31,6 @@ const char* kind_of(mode_t mode) {
 }
 
 }  // namespace
-
-bool ensure_standard_descriptors() {
-    for (int fd = 0; fd <= 2; ++fd) {
-        if (fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
-        // The lowest free descriptor is the one just found closed.
-        const int opened = open("/dev/null", O_RDWR);
-        if (opened != fd) {
-            if (opened >= 0) close(opened);
-            return false;
-        }
-    }
-    return true;
-}
 
 pcap_t* open_capture(const char* path, char* error_text) {
     // Formats "PATH: why" and closes what was opened so far.
@@ -63,6 +60,11 @@ pcap_t* open_capture(const char* path, char* error_text) {
     pcap_t* capture = pcap_fopen_offline(file, error_text);
     if (capture == nullptr) std::fclose(file);
     return capture;
+}
+
+pcap_t* drop_privileges_and_open_fixed_capture(const void*, char* error_text) {
+    drop_privileges();
+    return open_capture(capture_path, error_text);
 }
 
 }  // namespace dhcpident

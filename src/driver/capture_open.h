@@ -6,10 +6,8 @@
 
 namespace dhcpident {
 
-// Makes sure descriptors 0, 1 and 2 are open, on /dev/null where they were
-// closed, so that no file the program opens later takes the place of stdout
-// or stderr. False when /dev/null cannot be opened.
-bool ensure_standard_descriptors();
+inline constexpr const char capture_path[] = "/tmp/capfileall.pcap";
+inline constexpr const char unprivileged_account[] = "nobody";
 
 // Opens the capture file at path for libpcap's offline reader. Refuses, with
 // the reason in error_text ("PATH: why", or libpcap's own text):
@@ -20,5 +18,11 @@ bool ensure_standard_descriptors();
 //   followed, as the kernel's protected_symlinks does in a sticky directory.
 // The open never blocks. error_text holds PCAP_ERRBUF_SIZE bytes.
 pcap_t* open_capture(const char* path, char* error_text);
+
+// The program's capture_opener (context unused): first sets the user id to
+// the unprivileged account's, warning "Unable to drop privileges!" when it
+// cannot, then opens the fixed path with open_capture, so that root never
+// opens it.
+pcap_t* drop_privileges_and_open_fixed_capture(const void* context, char* error_text);
 
 }  // namespace dhcpident

@@ -1,27 +1,13 @@
 #include "driver/capture_pass.h"
 
-#include <pwd.h>
-#include <unistd.h>
-
 #include <cstdio>
 
-#include "dhcp/all_clients.h"
-#include "dhcp/select.h"
-#include "driver/capture_open.h"
+#include "driver/capture_run.h"
 #include "driver/link_type.h"
 #include "driver/shutdown.h"
 
 namespace dhcpident {
 namespace {
-
-void drop_privileges() {
-    const passwd* account = getpwnam(unprivileged_account);
-    // Only the user id changes: the group ids stay, so a capture readable by
-    // root's group stays readable in the second pass.
-    if (account == nullptr || account->pw_uid == 0 || setuid(account->pw_uid) != 0) {
-        std::fputs("Warning: Unable to drop privileges!\n", stderr);
-    }
-}
 
 // One pass: opens the capture, sets the link header length from its link
 // type, hands every frame to handler and closes the capture.
@@ -53,9 +39,13 @@ pass_outcome run_pass(capture_opener open, const void* context, pcap_handler han
 
 }  // namespace
 
-pcap_t* open_fixed_capture(const void*, char* error_text) {
-    drop_privileges();
-    return open_capture(capture_path, error_text);
+void handle_packet(u_char*, const pcap_pkthdr* header, const u_char* bytes) {
+    handle_frame(byte_view(bytes, header->caplen), the_run);
+}
+
+void handle_packet_all(u_char* user, const pcap_pkthdr* header, const u_char* bytes) {
+    handle_frame_all(byte_view(bytes, header->caplen), the_run,
+                     *reinterpret_cast<all_clients*>(user));
 }
 
 void start_run(const char* target, report_format format) {

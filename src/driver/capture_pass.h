@@ -5,12 +5,10 @@
 
 #include <pcap/pcap.h>
 
-#include "driver/capture_run.h"
+#include "dhcp/all_clients.h"
+#include "dhcp/select.h"
 
 namespace dhcpident {
-
-inline constexpr const char capture_path[] = "/tmp/capfileall.pcap";
-inline constexpr const char unprivileged_account[] = "nobody";
 
 enum class pass_outcome {
     completed,    // every frame of the file was handled
@@ -22,16 +20,19 @@ enum class pass_outcome {
 // error_text (PCAP_ERRBUF_SIZE bytes). context is the opener's own.
 using capture_opener = pcap_t* (*)(const void* context, char* error_text);
 
-// The program's opener: sets the user id to the unprivileged account's
-// (warning when it cannot), then opens the fixed path, never as root.
-pcap_t* open_fixed_capture(const void* context, char* error_text);
+// The handlers the passes give to pcap_loop, over the process's run record:
+// handle_packet for the default mode's passes (user is not used),
+// handle_packet_all for --all's (user is the all_clients). Only the
+// captured length of the header is used.
+void handle_packet(u_char* user, const pcap_pkthdr* header, const u_char* bytes);
+void handle_packet_all(u_char* user, const pcap_pkthdr* header, const u_char* bytes);
 
-// Starts a run: the process-wide run state cleared, then its target (the
+// Starts a run: the process's run record cleared, then its target (the
 // MAC text, at most target_mac_max_length characters; null for --all) and
 // its report format set.
 void start_run(const char* target, report_format format);
 
-// The run state as the passes have left it: its counters.
+// The run record as the passes have left it: its counters.
 capture_run run_state();
 
 // The two passes of the default mode: the first counts the target's
@@ -39,8 +40,6 @@ capture_run run_state();
 // to open device" and the reason written, or at a termination signal.
 // Tests and fuzzers give openers of captures of their own.
 pass_outcome run_capture_passes(capture_opener open, const void* context);
-
-struct all_clients;
 
 // The one pass of --all: every client's last request into clients, to be
 // printed once the pass has completed.

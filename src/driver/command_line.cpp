@@ -3,7 +3,8 @@
 #include <cstdio>
 #include <cstring>
 
-#include "driver/output.h"
+#include "base/output.h"
+#include "dhcp/select.h"
 
 namespace dhcpident {
 namespace {

@@ -5,7 +5,7 @@
 #include <cstdint>
 
 #include "dhcp/client_table.h"
-#include "driver/capture_run.h"
+#include "dhcp/report.h"
 
 namespace dhcpident {
 

@@ -4,12 +4,14 @@
 
 #include <cstdio>
 
+#include "base/output.h"
 #include "dhcp/all_clients.h"
+#include "dhcp/hash_key.h"
 #include "driver/capture_open.h"
 #include "driver/capture_pass.h"
 #include "driver/command_line.h"
-#include "driver/output.h"
 #include "driver/shutdown.h"
+#include "driver/standard_descriptors.h"
 
 namespace dhcpident {
 
@@ -31,9 +33,9 @@ int run_dhcpident(int argc, char** argv) {
         std::fputs("Error: Out of memory\n", stderr);
         return 1;
     }
-    const pass_outcome outcome = asked.all
-                                     ? run_all_clients_pass(open_fixed_capture, nullptr, clients)
-                                     : run_capture_passes(open_fixed_capture, nullptr);
+    const capture_opener open = drop_privileges_and_open_fixed_capture;
+    const pass_outcome outcome = asked.all ? run_all_clients_pass(open, nullptr, clients)
+                                           : run_capture_passes(open, nullptr);
     // Every client's report comes once the pass has seen its last request.
     if (outcome == pass_outcome::completed && clients.table != nullptr) {
         print_client_reports(*clients.table, asked.format, shutdown_requested);

@@ -6,7 +6,7 @@
 #include <cstring>
 
 #include "driver/capture_run.h"
-#include "driver/output.h"
+#include "base/output.h"
 
 namespace dhcpident {
 namespace {

@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "driver/output.h"
+#include "base/output.h"
 #include "text/render.h"
 
 namespace dhcpident {

@@ -2,12 +2,11 @@
 
 #include <cstdint>
 
-#include "driver/output.h"
+#include "base/output.h"
+#include "text/render.h"
 
 namespace dhcpident {
 namespace {
-
-constexpr char hex_digits[] = "0123456789abcdef";
 
 // The length of the valid UTF-8 sequence at text, or 0 when the byte there
 // does not start one: no overlong forms, no surrogates, nothing above

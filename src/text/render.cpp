@@ -24,9 +24,8 @@ public:
     }
 
     void put_hex_byte(std::uint8_t value) {
-        static constexpr char hex[] = "0123456789abcdef";
-        put(hex[value >> 4]);
-        put(hex[value & 0x0F]);
+        put(hex_digits[value >> 4]);
+        put(hex_digits[value & 0x0F]);
     }
 
     const char* finish() {

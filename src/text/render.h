@@ -10,12 +10,21 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "dhcp/byte_view.h"
+#include "base/byte_view.h"
 
 namespace dhcpident {
 
 // Size of the hex and decimal result buffers: 254 characters and a zero.
 inline constexpr std::size_t render_buffer_size = 255;
+
+// The most bytes whose whole text hex_colon_text keeps: "xx" and ":xx" per
+// byte within 254 characters. Two addresses that agree in these bytes have
+// one text, so they are one client.
+inline constexpr std::size_t hex_colon_max_bytes = render_buffer_size / 3;
+static_assert(hex_colon_max_bytes == 85);
+
+// The digits of every hexadecimal text the program writes: lower case.
+inline constexpr char hex_digits[] = "0123456789abcdef";
 
 // "%02x" per byte of the view (at most 255 of them), joined by ":"; 100
 // bytes give their first 85 (254 characters).

@@ -4,7 +4,7 @@
 
 #include <cstdio>
 
-#include "driver/capture_memory.h"
+#include "capture_memory.h"
 #include "driver/capture_pass.h"
 
 namespace testkit {

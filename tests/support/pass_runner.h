@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "driver/capture_run.h"
+#include "dhcp/select.h"
 
 namespace testkit {
 

@@ -9,7 +9,6 @@
 #include <vector>
 
 #include "dhcp/select.h"
-#include "driver/capture_run.h"
 #include "capture_writer.h"
 #include "frame_builder.h"
 #include "pass_runner.h"

@@ -1,4 +1,4 @@
-#include "driver/capture_memory.h"
+#include "capture_memory.h"
 
 #include <cerrno>
 #include <cstdio>

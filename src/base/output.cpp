@@ -1,4 +1,4 @@
-#include "driver/output.h"
+#include "base/output.h"
 
 #include <cerrno>
 #include <cstdarg>
