@@ -42,12 +42,34 @@ bool read_number(const char* digits, std::uint64_t largest, bool units, std::uin
     return true;
 }
 
-// The value of option when it is the named option with a number.
-bool number_option(const char* option, const char* name, std::uint64_t largest, bool units,
-                   std::uint64_t& out) {
-    const std::size_t length = std::strlen(name);
-    return std::strncmp(option, name, length) == 0 &&
-           read_number(option + length, largest, units, out);
+// A bound of the command line: its option, the largest value it takes,
+// whether K and M may follow the digits, and the range its error names.
+struct number_option {
+    const char* name;  // with its "="
+    std::uint64_t largest;
+    bool units;
+    const char* range;
+};
+
+constexpr number_option max_clients_option{"--max-clients=", largest_max_clients, false,
+                                           "from 1 to 16777216"};
+constexpr number_option max_memory_option{"--max-memory=", largest_max_memory, true,
+                                          "from 1 to 1024M, K or M for KiB or MiB"};
+
+static_assert(largest_max_clients == 16777216 && largest_max_memory == std::size_t{1024} << 20,
+              "the ranges the errors name");
+
+bool names(const char* option, const number_option& known) {
+    return std::strncmp(option, known.name, std::strlen(known.name)) == 0;
+}
+
+// The value of option, which names known; false, with the error written,
+// when it is no number in the option's range.
+bool value_of(const char* option, const number_option& known, std::uint64_t& out) {
+    if (read_number(option + std::strlen(known.name), known.largest, known.units, out)) return true;
+    std::fprintf(stderr, "Error: %.*s takes a number %s\n",
+                 static_cast<int>(std::strlen(known.name) - 1), known.name, known.range);
+    return false;
 }
 
 }  // namespace
@@ -67,13 +89,13 @@ int read_command_line(int argc, char** argv, invocation& out) {
         } else if (std::strcmp(option, "--version") == 0) {
             out_text("dhcpident " DHCPIDENT_VERSION "\n");
             return checked_exit_status(0);
-        } else if (number_option(option, "--max-clients=", largest_max_clients, false, number)) {
+        } else if (names(option, max_clients_option)) {
+            if (!value_of(option, max_clients_option, number)) return 1;
             out.limits.max_clients = static_cast<std::uint32_t>(number);
-        } else if (number_option(option, "--max-memory=", largest_max_memory, true, number)) {
+        } else if (names(option, max_memory_option)) {
+            if (!value_of(option, max_memory_option, number)) return 1;
             out.limits.max_memory = static_cast<std::size_t>(number);
         } else {
-            // A bound that is no number in its range is no option the
-            // program knows.
             std::fprintf(stderr, "Error: Unknown option %s (see --help)\n", option);
             return 1;
         }

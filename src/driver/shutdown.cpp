@@ -44,6 +44,13 @@ void on_output_deadline(int) {
     _exit(1);
 }
 
+// The deadline starts with the first termination signal, however it is
+// seen.
+void start_deadline() {
+    if (signal_received == 0) alarm(output_deadline_seconds);
+    signal_received = 1;
+}
+
 }  // namespace
 
 void install_shutdown_handlers() {
@@ -60,8 +67,7 @@ void install_shutdown_handlers() {
 }
 
 void on_shutdown_signal(int) {
-    if (signal_received == 0) alarm(output_deadline_seconds);
-    signal_received = 1;
+    start_deadline();
     // pcap_breakloop only sets a flag that the loop tests between frames.
     pcap_t* capture = watched_capture;
     if (capture != nullptr) pcap_breakloop(capture);
@@ -79,11 +85,12 @@ bool shutdown_signalled_by_exit() {
     sigset_t pending;
     sigemptyset(&pending);
     sigpending(&pending);
-    bool pending_shutdown = false;
     for (int signal_number : shutdown_signals) {
-        pending_shutdown = pending_shutdown || sigismember(&pending, signal_number) == 1;
+        // Held pending, it never reaches the handler: its deadline is
+        // started here, or the summary could wait on a reader for good.
+        if (sigismember(&pending, signal_number) == 1) start_deadline();
     }
-    return shutdown_requested() || pending_shutdown;
+    return shutdown_requested();
 }
 
 int print_shutdown_summary() {

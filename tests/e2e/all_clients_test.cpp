@@ -5,6 +5,8 @@
 
 #include <signal.h>
 
+#include <chrono>
+
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -178,6 +180,10 @@ TEST_F(AllClientsTest, PastTheClientBoundOneWarningAndKnownClientsStillUpdate) {
 TEST_F(AllClientsTest, OptionsAreAnsweredBeforeTheRootCheck) {
     const std::string bad_mac =
         "Error: expected one argument, the client's MAC address such as aa:bb:cc:dd:ee:ff\n";
+    const std::string clients_range = "Error: --max-clients takes a number from 1 to 16777216\n";
+    const std::string memory_range =
+        "Error: --max-memory takes a number from 1 to 1024M, K or M for KiB or MiB\n";
+    const std::string report = "mac='02:00:00:00:01:01'\n";
     struct row {
         const char* name;
         std::vector<std::string> args;
@@ -191,16 +197,19 @@ TEST_F(AllClientsTest, OptionsAreAnsweredBeforeTheRootCheck) {
         {"unknown option", {"--bogus", target}, false, "",
          "Error: Unknown option --bogus (see --help)\n", 1},
         {"a lone dash", {"-"}, true, "", "Error: Unknown option - (see --help)\n", 1},
-        {"no client bound of 0", {"--max-clients=0", "--all"}, true, "",
-         "Error: Unknown option --max-clients=0 (see --help)\n", 1},
-        {"a bound that is no number", {"--max-clients=12x", "--all"}, true, "",
-         "Error: Unknown option --max-clients=12x (see --help)\n", 1},
-        {"a bound past 2^24", {"--max-clients=16777217", "--all"}, true, "",
-         "Error: Unknown option --max-clients=16777217 (see --help)\n", 1},
-        {"no memory bound of 0", {"--max-memory=0K", "--all"}, true, "",
-         "Error: Unknown option --max-memory=0K (see --help)\n", 1},
-        {"a memory bound past 1024M", {"--max-memory=1025M", "--all"}, true, "",
-         "Error: Unknown option --max-memory=1025M (see --help)\n", 1},
+        {"no client bound of 0", {"--max-clients=0", "--all"}, true, "", clients_range, 1},
+        {"a bound that is no number", {"--max-clients=12x", "--all"}, true, "", clients_range, 1},
+        {"a client bound takes no unit", {"--max-clients=1K", "--all"}, true, "", clients_range, 1},
+        {"a bound past 2^24", {"--max-clients=16777217", "--all"}, true, "", clients_range, 1},
+        {"a bound past 2^64 + 1", {"--max-clients=18446744073709551617", "--all"}, true, "",
+         clients_range, 1},
+        {"the largest client bound", {"--max-clients=16777216", "--all"}, true, report, "", 0},
+        {"a bound that is no option", {"--max-clients", "--all"}, true, "",
+         "Error: Unknown option --max-clients (see --help)\n", 1},
+        {"no memory bound of 0", {"--max-memory=0K", "--all"}, true, "", memory_range, 1},
+        {"a memory bound past 1024M", {"--max-memory=1025M", "--all"}, true, "", memory_range, 1},
+        {"the largest memory bound", {"--max-memory=1024M", "--all"}, true, report, "", 0},
+        {"a memory bound in bytes", {"--max-memory=4096", "--all"}, true, report, "", 0},
         {"--json still needs a MAC", {"--json"}, true, "", bad_mac, 1},
         {"no MAC", {}, true, "", bad_mac, 1},
         {"no MAC, not root", {}, false, "", bad_mac, 1},
@@ -281,45 +290,58 @@ TEST_F(AllClientsTest, TheMemoryBudgetBoundsWhatClientsCost) {
 
 // A signal while the reports are written: the report in hand is finished,
 // no other follows, then the summary. Where nobody reads stdout at all (a
-// full pipe), the program gives up after 1 s with status 1, in either mode:
-// the summary was lost.
+// full pipe), the program gives up 1 s after the signal with status 1, in
+// either mode: the summary was lost; with stderr stuck as well, a second
+// second ends the error line. An alarm that no termination signal set ends
+// the program as SIGALRM always does.
 TEST_F(AllClientsTest, ASignalEndsTheReportsWhetherOrNotTheyAreRead) {
     static const std::string capture = maximal_clients();
+    const std::string lost =
+        "Error: Unable to write the report: no reader took it within 1 s of the signal\n";
     struct row {
+        const char* name;
         std::vector<std::string> args;
         output_to out;
+        bool stuck_stderr;
         int signal;
-        std::string summary;  // empty: the output is lost
+        std::string summary;  // empty: no report or summary expected whole
+        std::string err;
+        int status;
+        double within_seconds;  // of the signal; 0: not timed
     } rows[] = {
-        {{"--all"}, output_to::pipe, SIGTERM,
-         "\nSignal received. Shutdown.\nProcessed 3001 DHCP requests.\n\n"},
-        {{"--json", "--all"}, output_to::pipe, SIGINT, "{\"signal\":\"received\",\"processed\":3001}\n"},
-        {{"--all"}, output_to::stuck_pipe, SIGHUP, ""},
-        {{"--json", "--all"}, output_to::stuck_pipe, SIGTERM, ""},
-        {{target}, output_to::stuck_pipe, SIGINT, ""},
+        {"read late", {"--all"}, output_to::pipe, false, SIGTERM,
+         "\nSignal received. Shutdown.\nProcessed 3001 DHCP requests.\n\n", "", 0, 0},
+        {"read late, JSON", {"--json", "--all"}, output_to::pipe, false, SIGINT,
+         "{\"signal\":\"received\",\"processed\":3001}\n", "", 0, 0},
+        {"never read", {"--all"}, output_to::stuck_pipe, false, SIGHUP, "", lost, 1, 2},
+        {"never read, JSON", {"--json", "--all"}, output_to::stuck_pipe, false, SIGTERM, "", lost, 1, 2},
+        {"never read, one client", {target}, output_to::stuck_pipe, false, SIGINT, "", lost, 1, 2},
+        {"stderr stuck too", {"--all"}, output_to::stuck_pipe, true, SIGTERM, "", "", 1, 3},
+        {"an outside alarm", {"--all"}, output_to::stuck_pipe, false, SIGALRM, "", "", 128 + SIGALRM, 0},
     };
     for (const row& r : rows) {
-        const char* name = r.summary.empty() ? "never read" : r.args[0].c_str();
         program_setup s = with_capture(capture, r.args);
         s.out = r.out;
+        s.stuck_stderr = r.stuck_stderr;
         s.time_limit_seconds = 20;  // then killed: a run that never ends fails
         running_program program(s);
-        ASSERT_TRUE(program.wait_until_blocked_writing()) << name;
+        ASSERT_TRUE(program.wait_until_blocked_writing()) << r.name;
+        const auto sent = std::chrono::steady_clock::now();
         program.send(r.signal);
         const program_result result = program.finish();
-        EXPECT_EQ(result.status, r.summary.empty() ? 1 : 0) << name;
-        if (r.summary.empty()) {
-            EXPECT_EQ(result.err, "Error: Unable to write the report: no reader took it within 1 s "
-                                  "of the signal\n") << name;
-            continue;
+        const std::chrono::duration<double> took = std::chrono::steady_clock::now() - sent;
+        EXPECT_EQ(result.status, r.status) << r.name;
+        EXPECT_EQ(result.err, r.err) << r.name;
+        if (r.within_seconds != 0) {
+            EXPECT_LT(took.count(), r.within_seconds) << r.name;
         }
-        EXPECT_EQ(result.err, "") << name;
+        if (r.summary.empty()) continue;
         const std::size_t printed = result.out.size() - r.summary.size();
-        ASSERT_GT(result.out.size(), r.summary.size()) << name;
-        EXPECT_EQ(result.out.substr(printed), r.summary) << name;
+        ASSERT_GT(result.out.size(), r.summary.size()) << r.name;
+        EXPECT_EQ(result.out.substr(printed), r.summary) << r.name;
         const std::string whole = run_program(with_capture(capture, r.args)).out;
-        EXPECT_LT(printed, whole.size()) << name;
-        expect_first_reports(result.out.substr(0, printed), whole, name);
+        EXPECT_LT(printed, whole.size()) << r.name;
+        expect_first_reports(result.out.substr(0, printed), whole, r.name);
     }
 }
 

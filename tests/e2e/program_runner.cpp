@@ -54,6 +54,19 @@ void bind_file(const char* source, const char* target) {
     if (mount(source, target, nullptr, MS_BIND, nullptr) != 0) fail(target);
 }
 
+// A pipe already full on fd, whose reading end stays open in the program
+// itself, where nothing reads it: filled without blocking, then blocking
+// again.
+void stuck_pipe_on(int fd) {
+    int stuck[2];
+    if (pipe(stuck) != 0 || fcntl(stuck[1], F_SETFL, O_NONBLOCK) != 0) fail("pipe");
+    static const char filler[4096] = {};
+    while (write(stuck[1], filler, sizeof filler) > 0) {
+    }
+    if (fcntl(stuck[1], F_SETFL, 0) != 0 || dup2(stuck[1], fd) < 0) fail("stuck pipe");
+    close(stuck[1]);
+}
+
 [[noreturn]] void child(const program_setup& setup, const char* exec_path, char* const* argv,
                         int out_fd, int err_fd, const char* target_root) {
     // Output first, so that the result shows where a setup step failed.
@@ -74,18 +87,9 @@ void bind_file(const char* source, const char* target) {
         // meanwhile must not take its place.
         if (dup2(out_fd, 1) < 0) fail("dup2");
         break;
-    case output_to::stuck_pipe: {
-        // Filled without blocking, then blocking again; the reading end
-        // stays open in the program itself, where nothing reads it.
-        int stuck[2];
-        if (pipe(stuck) != 0 || fcntl(stuck[1], F_SETFL, O_NONBLOCK) != 0) fail("pipe");
-        static const char filler[4096] = {};
-        while (write(stuck[1], filler, sizeof filler) > 0) {
-        }
-        if (fcntl(stuck[1], F_SETFL, 0) != 0 || dup2(stuck[1], 1) < 0) fail("stuck pipe");
-        close(stuck[1]);
+    case output_to::stuck_pipe:
+        stuck_pipe_on(1);
         break;
-    }
     case output_to::reader_gone:
         // The runner closed the reading end before the fork.
         if (dup2(out_fd, 1) < 0) fail("dup2");
@@ -124,6 +128,7 @@ void bind_file(const char* source, const char* target) {
         fail("setresuid");
     }
     if (setup.out == output_to::closed) close(1);
+    if (setup.stuck_stderr) stuck_pipe_on(2);  // last: a failure above still shows
     // The program is run from a descriptor opened before /tmp was covered,
     // since it may itself live under the machine's /tmp.
     execve(exec_path, argv, environ);
@@ -348,8 +353,18 @@ void running_program::send(int signal_number) { kill(pid_, signal_number); }
 program_result running_program::finish() {
     while (pump()) {
     }
+    // Its streams may have closed, or never been the runner's (stuck
+    // pipes), while it still runs: it is held to its time all the same.
     int status = 0;
-    if (pid_ > 0 && !reaped_ && waitpid(pid_, &status, 0) == pid_) {
+    pid_t waited = 0;
+    while (pid_ > 0 && !reaped_ && (waited = waitpid(pid_, &status, WNOHANG)) == 0) {
+        if (std::chrono::steady_clock::now() >= deadline_) {
+            kill(pid_, SIGKILL);
+            deadline_ += std::chrono::hours(1);
+        }
+        usleep(1000);
+    }
+    if (waited == pid_) {
         result_.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     }
     pid_ = -1;

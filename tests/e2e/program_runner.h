@@ -35,6 +35,7 @@ struct program_setup {
     bool without_setuid_capability = false; // root that cannot change its uid
     std::optional<std::string> passwd;      // replaces /etc/passwd (and files-only lookup)
     output_to out = output_to::pipe;
+    bool stuck_stderr = false;              // stderr a stuck_pipe too
     int time_limit_seconds = 120;           // then the program is killed
 };
 

@@ -4,9 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "dhcp/client_table.h"
 #include "dhcp/select.h"
-#include "dhcp/siphash.h"
 #include "capture_writer.h"
 #include "frame_builder.h"
 #include "pass_runner.h"
@@ -121,102 +119,5 @@ TEST_F(SelectTest, ReportLines) {
             << r.name;
     }
 }
-
-
-// The clients of --all, straight from the table: what it keeps when
-// addresses are long, and when memory runs out.
-dhcp_request request_with(const std::vector<std::uint8_t>& address, const std::string& host) {
-    dhcp_request request{};
-    request.chaddr = byte_view(address.data(), address.size());
-    request.chaddr_captured = true;
-    std::strcpy(request.hostname, host.c_str());
-    return request;
-}
-
-// Host names of the clients' reports, in order; "-" for a withheld one.
-std::vector<std::string> reports_of(const client_table& table) {
-    std::vector<std::string> hosts;
-    dhcp_request request;
-    for (std::uint32_t i = 0; i < client_count(table); ++i) {
-        hosts.push_back(client_request(table, i, request) ? request.hostname : "-");
-    }
-    return hosts;
-}
-
-TEST(ClientTableTest, AddressesAgreeingInTheBytesTheirTextShowsAreOneClient) {
-    // A text keeps 85 bytes of an address; the 86th does not tell clients apart.
-    for (const auto& [differ_at, clients] : {std::pair{84, 2u}, std::pair{85, 1u}}) {
-        std::vector<std::uint8_t> first(100, 0xab), second = first;
-        second[differ_at] = 0xcd;
-        client_table* table = create_client_table({16, default_max_memory}, {1, 2});
-        store_request(*table, request_with(first, "first"));
-        store_request(*table, request_with(second, "second"));
-        EXPECT_EQ(client_count(*table), clients) << differ_at;
-        EXPECT_EQ(reports_of(*table).back(), "second") << differ_at;
-        destroy_client_table(table);
-    }
-}
-
-// SipHash-2-4 of the paper's example, the algorithm the index uses with
-// fewer rounds; then addresses prepared to collide in the old, unkeyed
-// hash, which under the keyed one spread out like any others.
-TEST(ClientTableTest, TheIndexHashIsKeyedAndNoPreparedAddressesCrowdIt) {
-    std::uint8_t message[15];
-    for (std::uint8_t i = 0; i < 15; ++i) message[i] = i;
-    EXPECT_EQ((siphash<2, 4>(0x0706050403020100u, 0x0f0e0d0c0b0a0908u, byte_view(message, 15))),
-              0xa129ca6149be45e5u);
-
-    const std::vector<testkit::mac_address> addresses = testkit::fnv_colliding_addresses(16384);
-    client_table* table = create_client_table({65536, default_max_memory}, {1, 2});
-    for (const testkit::mac_address& address : addresses) {
-        const std::vector<std::uint8_t> bytes(address.begin(), address.end());
-        ASSERT_EQ(store_request(*table, request_with(bytes, "h")), store_outcome::stored);
-    }
-    EXPECT_EQ(client_count(*table), addresses.size());
-    const std::uint32_t longest = figures_of(*table).longest_probe;
-    EXPECT_LT(longest, max_probe / 2);
-    std::printf("prepared collisions: %zu clients, longest probe %u slots\n", addresses.size(),
-                static_cast<unsigned>(longest));
-    destroy_client_table(table);
-}
-
-int allocation_to_fail;  // counted from 1 for the table itself; 0: none
-
-void* failing_allocator(void* block, std::size_t size) {
-    return --allocation_to_fail == 0 ? nullptr : std::realloc(block, size);
-}
-
-// Each allocation of the table made to fail in turn. The allocations are
-// the table, then for client a its record list, index and record, for b its
-// record, and for a's longer host name a's grown record. Once a new client
-// is refused, so is every later one.
-TEST(ClientTableTest, ARequestWithoutMemoryIsNotKeptAndNeverReportedStale) {
-    const std::vector<std::uint8_t> a = {2, 0, 0, 0, 0, 1}, b = {2, 0, 0, 0, 0, 2};
-    const std::string longer(100, 'L');
-    struct row {
-        int fail;
-        std::string outcomes;  // S stored, O out of memory, per request
-        std::vector<std::string> reports, then;  // then: after a request of a that fits
-    } rows[] = {
-        {0, "SSS", {longer, "b"}, {"a2", "b"}}, {2, "OOO", {}, {}}, {3, "OOO", {}, {}},
-        {4, "OOO", {}, {}}, {5, "SOS", {longer}, {"a2"}}, {6, "SSO", {"-", "b"}, {"a2", "b"}},
-    };
-    for (const row& r : rows) {
-        allocation_to_fail = r.fail;
-        client_table* table = create_client_table({16, default_max_memory}, {1, 2}, failing_allocator);
-        std::string outcomes;
-        for (const dhcp_request& request :
-             {request_with(a, "a"), request_with(b, "b"), request_with(a, longer)}) {
-            outcomes += store_request(*table, request) == store_outcome::stored ? "S" : "O";
-        }
-        EXPECT_EQ(outcomes, r.outcomes) << r.fail;
-        EXPECT_EQ(reports_of(*table), r.reports) << r.fail;
-        // A later request that fits the room a has is its last, and reported.
-        store_request(*table, request_with(a, "a2"));
-        EXPECT_EQ(reports_of(*table), r.then) << r.fail;
-        destroy_client_table(table);
-    }
-}
-
 }  // namespace
 }  // namespace dhcpident
