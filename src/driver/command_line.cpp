@@ -59,13 +59,13 @@ constexpr number_option max_memory_option{"--max-memory=", largest_max_memory, t
 static_assert(largest_max_clients == 16777216 && largest_max_memory == std::size_t{1024} << 20,
               "the ranges the errors name");
 
-bool names(const char* option, const number_option& known) {
+bool names(const char* option, number_option known) {
     return std::strncmp(option, known.name, std::strlen(known.name)) == 0;
 }
 
 // The value of option, which names known; false, with the error written,
 // when it is no number in the option's range.
-bool value_of(const char* option, const number_option& known, std::uint64_t& out) {
+bool value_of(const char* option, number_option known, std::uint64_t& out) {
     if (read_number(option + std::strlen(known.name), known.largest, known.units, out)) return true;
     std::fprintf(stderr, "Error: %.*s takes a number %s\n",
                  static_cast<int>(std::strlen(known.name) - 1), known.name, known.range);
