@@ -62,19 +62,6 @@ TEST_F(SelectTest, CountsAndReportsTheLastOfThreeRequests) {
     EXPECT_EQ(reported.run.second_pass_seen, 0);
 }
 
-TEST_F(SelectTest, TargetTextMustMatchExactly) {
-    const std::vector<bytes> frames = {request(target_mac)};
-    const testkit::pass_result upper = both_passes(frames, frames, "00:1A:2B:3C:4D:5E");
-    EXPECT_EQ(upper.out, "");
-    EXPECT_EQ(upper.run.processed_count, 2u);
-
-    // An empty target matches a client address of length 0.
-    dhcp_frame no_address;
-    no_address.hlen = 0;
-    EXPECT_EQ(both_passes({build(no_address)}, {build(no_address)}, "").out,
-              "mac=''\n\ndhcpvendor=''\nfingerprint=''\n\n");
-}
-
 TEST_F(SelectTest, GrownCaptureReportsAtEveryMultipleOfTheFirstCount) {
     const bytes r = request(target_mac);
     const std::string report = "mac='00:1a:2b:3c:4d:5e'\n\ndhcpvendor=''\nfingerprint=''\n\n";

@@ -16,10 +16,10 @@ TEST(ShutdownDeathTest, ASignalHeldPendingAtTheEndStartsTheDeadline) {
     EXPECT_EXIT(
         {
             install_shutdown_handlers();
-            sigset_t terminate;
-            sigemptyset(&terminate);
-            sigaddset(&terminate, SIGTERM);
-            sigprocmask(SIG_BLOCK, &terminate, nullptr);
+            sigset_t all;
+            sigfillset(&all);
+            sigdelset(&all, SIGALRM);
+            sigprocmask(SIG_BLOCK, &all, nullptr);
             raise(SIGTERM);
             if (!shutdown_signalled_by_exit()) _exit(2);
             sleep(3);  // as a summary held by a stuck reader would
