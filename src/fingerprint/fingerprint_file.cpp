@@ -120,7 +120,10 @@ void syntax_mismatch(unsigned line_number, const char* name) {
 // file. A line that does not fit the bound with its line break and a zero
 // (1018 characters) sets too_long and is consumed whole, so its rest is
 // never taken for a further line. The last line counts even without a line
-// break.
+// break: a row the file holds is never lost for want of one. This is not
+// the vendor-prefix lookup's reader, and must not become it: rows are whole
+// lines that either parse or are reported, while the lookup compares fixed
+// pieces of at most 31 characters, as its file has always been read.
 bool read_line(std::FILE* file, char (&buffer)[line_bound], bool& too_long) {
     std::size_t length = 0;
     too_long = false;
@@ -229,7 +232,10 @@ const char* lookup_vendor_prefix(const std::uint8_t* address, std::size_t length
     std::snprintf(key, sizeof key, "%02X%02X%02X", address[0], address[1], address[2]);
     std::memset(vendor_result, 0, sizeof vendor_result);
     const char* result = nullptr;
-    char line[32];  // up to 31 characters; a longer line's rest reads as a line
+    // Pieces of up to 31 characters, not the loader's whole lines: a longer
+    // line's rest is compared as a line of its own, and a last line without
+    // a line break is compared too, as the lookup has always read "oui".
+    char line[32];
     while (std::fgets(line, sizeof line, file) != nullptr) {
         if (std::strncmp(line, key, 6) != 0) continue;
         // The seventh character separates; the name is characters 8 to 15.
