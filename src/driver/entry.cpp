@@ -27,6 +27,14 @@ int run_dhcpident(int argc, char** argv) {
         std::fputs("Error: You need to have root privileges\n", stderr);
         return 1;
     }
+    // Nothing wrong with the run, but no client's address is written so:
+    // a user should hear why nothing is reported.
+    if (!asked.all && run_state().target_length < 0) {
+        std::fprintf(stderr,
+                     "Warning: %s matches no address: addresses are written in lower-case hex "
+                     "pairs joined by \":\", such as aa:bb:cc:dd:ee:ff\n",
+                     asked.target);
+    }
     all_clients clients{nullptr, false};
     if (asked.all &&
         (clients.table = create_client_table(asked.limits, random_hash_key())) == nullptr) {

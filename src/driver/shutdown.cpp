@@ -21,7 +21,8 @@ constexpr int shutdown_signals[] = {SIGHUP, SIGINT, SIGTERM};
 // reads) would hold a restarted write for good.
 constexpr unsigned output_deadline_seconds = 1;
 constexpr char deadline_error[] =
-    "Error: Unable to write the report: no reader took it within 1 s of the signal\n";
+    "Error: Unable to write the report: the reader did not take the whole output within 1 s of "
+    "the signal\n";
 
 volatile sig_atomic_t signal_received;
 

@@ -216,6 +216,8 @@ TEST_F(AllClientsTest, OptionsAreAnsweredBeforeTheRootCheck) {
         {"a MAC longer than 17 characters is refused, not cut", {"00:1a:2b:3c:4d:5e:"}, false,
          "", bad_mac, 1},
         {"a MAC needs root", {target}, false, "", not_root, 1},
+        {"one that matches nothing too, and only the root error says so", {"AA"}, false, "",
+         not_root, 1},
         {"--all needs root", {"--all"}, false, "", not_root, 1},
     };
     const std::string capture = testkit::capture_of({build(request_from(1))});
@@ -297,7 +299,8 @@ TEST_F(AllClientsTest, TheMemoryBudgetBoundsWhatClientsCost) {
 TEST_F(AllClientsTest, ASignalEndsTheReportsWhetherOrNotTheyAreRead) {
     static const std::string capture = maximal_clients();
     const std::string lost =
-        "Error: Unable to write the report: no reader took it within 1 s of the signal\n";
+        "Error: Unable to write the report: the reader did not take the whole output within 1 s "
+        "of the signal\n";
     struct row {
         const char* name;
         std::vector<std::string> args;

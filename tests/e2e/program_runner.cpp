@@ -95,6 +95,10 @@ void stuck_pipe_on(int fd) {
         if (dup2(out_fd, 1) < 0) fail("dup2");
         signal(SIGPIPE, SIG_IGN);  // an ignored signal stays ignored across exec
         break;
+    case output_to::reader_left:
+        if (dup2(out_fd, 1) < 0) fail("dup2");
+        signal(SIGPIPE, SIG_DFL);  // as a shell leaves it for a pipeline
+        break;
     }
     close(null_fd);
     if (unshare(CLONE_NEWNS) != 0) fail("unshare");
@@ -176,7 +180,7 @@ running_program::running_program(const program_setup& setup) {
         pipe2(exec_done, O_CLOEXEC) != 0) {
         throw std::runtime_error("pipe");
     }
-    if (setup.out == output_to::reader_gone) {
+    if (setup.out == output_to::reader_gone || setup.out == output_to::reader_left) {
         close(out[0]);
         out[0] = -1;
     }

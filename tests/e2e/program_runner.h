@@ -20,6 +20,7 @@ enum class output_to {
     full_device,  // /dev/full: every write fails
     closed,       // descriptor 1 closed at start
     reader_gone,  // a pipe without a reader, with SIGPIPE ignored
+    reader_left,  // a pipe without a reader, SIGPIPE at its default
     stuck_pipe,   // a pipe already full, whose reader never reads
 };
 

@@ -45,6 +45,11 @@ struct listed_case {
     int status;
 };
 
+std::string no_match(const std::string& mac) {
+    return "Warning: " + mac + " matches no address: addresses are written in lower-case hex pairs "
+           "joined by \":\", such as aa:bb:cc:dd:ee:ff\n";
+}
+
 TEST_F(ProgramTest, Listed) {
     dhcp_frame discover;
     discover.message_type = 1;
@@ -60,7 +65,9 @@ TEST_F(ProgramTest, Listed) {
         {"extra arguments change nothing", usual, {target, "x", "y"}, report_for("last"), "", 0},
         {"no frames", testkit::capture_of({}), {target}, "", "", 0},
         {"no request from the target", usual, {"00:1a:2b:3c:4d:60"}, "", "", 0},
-        {"upper-case target never matches", usual, {"00:1A:2B:3C:4D:5E"}, "", "", 0},
+        {"upper-case target never matches, and says why", usual, {"00:1A:2B:3C:4D:5E"}, "",
+         no_match("00:1A:2B:3C:4D:5E"), 0},
+        {"nor a target without colons", usual, {"001a2b3c4d5e"}, "", no_match("001a2b3c4d5e"), 0},
         {"empty target matches an empty address", testkit::capture_of({build(no_address)}), {""},
          "mac=''\n\ndhcpvendor=''\nfingerprint=''\n\n", "", 0},
         {"unknown link type warns in each pass", testkit::capture_of({build(other)}, 105), {target},

@@ -4,6 +4,8 @@
 // gets lost: the program refuses, or says so, and never hangs.
 #include <gtest/gtest.h>
 
+#include <signal.h>
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -106,6 +108,8 @@ TEST_F(SecurityTest, AReportThatCannotBeWrittenIsAFailure) {
          0},
         {"reader gone, SIGPIPE ignored", output_to::reader_gone, {target},
          "Error: Unable to write the report: Broken pipe\n", 1},
+        // As a shell tool ends in "| head": by SIGPIPE, silently, never 0.
+        {"reader gone", output_to::reader_left, {target}, "", 128 + SIGPIPE},
         // The capture must not be opened as descriptor 1, where the report
         // would then be written into it and fail.
         {"stdout closed at start", output_to::closed, {target}, "", 0},
@@ -114,6 +118,8 @@ TEST_F(SecurityTest, AReportThatCannotBeWrittenIsAFailure) {
          "Error: Unable to write the report: No space left on device\n", 1},
         {"--all, reader gone", output_to::reader_gone, {"--all", "--json"},
          "Error: Unable to write the report: Broken pipe\n", 1},
+        {"--all, reader gone, SIGPIPE at its default", output_to::reader_left, {"--all", "--json"},
+         "", 128 + SIGPIPE},
     };
     testkit::capture_writer many_clients;
     for (std::uint8_t n = 0; n < 200; ++n) {

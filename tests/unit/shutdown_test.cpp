@@ -25,7 +25,7 @@ TEST(ShutdownDeathTest, ASignalHeldPendingAtTheEndStartsTheDeadline) {
             sleep(3);  // as a summary held by a stuck reader would
             _exit(0);
         },
-        testing::ExitedWithCode(1), "no reader took it within 1 s");
+        testing::ExitedWithCode(1), "the reader did not take the whole output within 1 s");
 }
 
 }  // namespace
