@@ -1,5 +1,8 @@
 #include "dhcp/client_table.h"
 
+#include <sys/mman.h>
+#include <unistd.h>
+
 #include <cstdlib>
 #include <cstring>
 #include <optional>
@@ -23,9 +26,11 @@ enum record_text {
 // One client: the fixed fields of its last request, then that request's
 // texts, packed, each at most 255 bytes (the address at most
 // hex_colon_max_bytes), in a block of sizeof(client_record) + capacity
-// bytes. The texts of a later request are written over them; the block
-// grows only when they do not fit.
+// bytes inside a chunk. The texts of a later request are written over them;
+// when they do not fit, the client moves to a larger block and the old one
+// is a hole until the chunks are compacted.
 struct client_record {
+    std::uint32_t owner;  // the client's number; no_owner for a hole
     std::uint32_t hash;
     std::uint16_t capacity;  // bytes of text behind the record
     bool withheld;           // its last request did not fit: no report
@@ -47,10 +52,33 @@ struct client_record {
     }
 };
 
+constexpr std::uint32_t no_owner = 0xFFFFFFFF;
+
 // Room for a record's texts: what they need now and some more, so that the
 // small changes between one request of a client and the next (a host name,
-// a lease number) seldom make it grow.
-std::size_t room_for(std::size_t needed) { return needed + needed / 4 + 16; }
+// a lease number) seldom make it grow; rounded so that the next block's
+// header stays aligned.
+constexpr std::size_t room_for(std::size_t needed) {
+    constexpr std::size_t align = alignof(client_record);
+    return (needed + needed / 4 + 16 + align - 1) / align * align;
+}
+
+std::size_t block_size(const client_record& record) { return sizeof record + record.capacity; }
+
+// The largest block: every text at its longest.
+constexpr std::size_t largest_block =
+    sizeof(client_record) + room_for(hex_colon_max_bytes + (record_texts - 1) * 255);
+
+// Chunk sizes: a thirty-second of the budget, so that the table holds few
+// chunks, from a page to 1 MiB, so that none lies mostly unused.
+constexpr std::size_t max_chunk_bytes = std::size_t{1} << 20;
+
+// A chunk of records, packed from its start; used bytes in use, holes
+// included.
+struct chunk {
+    unsigned char* base;
+    std::size_t used;
+};
 
 // A slot of the index: the hash beside the record's number, so that a probe
 // rarely has to reach the record itself, which lies elsewhere in memory, to
@@ -74,25 +102,27 @@ bool same_key(const client_record& record, byte_view key) {
     return true;
 }
 
-void* heap_allocate(void* block, std::size_t size) {
-    if (size == 0) {
-        std::free(block);
-        return nullptr;
-    }
-    return std::realloc(block, size);
+void* map_anonymous(std::size_t bytes) {
+    void* pages = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    return pages == MAP_FAILED ? nullptr : pages;
 }
+
+void unmap_anonymous(void* pages, std::size_t bytes) { munmap(pages, bytes); }
 
 }  // namespace
 
-// records[0, count) are the clients in the order of their first requests.
+// records[0, count) are the clients in the order of their first requests,
+// each a block in one of chunks[0, chunk_count), which are filled in turn.
 // The index is open addressing with linear probing over slot_count slots,
 // a power of two at least twice count (0 before the first client): each
 // record i sits in one slot {hash, i + 1}, among the max_probe slots from
 // slot hash & (slot_count - 1) on, without a free slot before it, as
-// nothing is ever removed. charged is the block_charge of every block of
-// records, the record list and the index, within limits.max_memory.
+// nothing is ever removed. charged is every byte mapped for the record
+// list, the index and the chunks, within limits.max_memory; hole_bytes is
+// what holes take in the chunks.
 struct client_table {
-    table_allocator allocate;
+    page_source pages;
+    std::size_t page_bytes;
     client_limits limits;
     hash_key key;
     std::uint32_t count;
@@ -106,6 +136,11 @@ struct client_table {
     // refused too, even one that would fit, so that what is reported is the
     // clients up to a point.
     std::optional<store_outcome> closed;
+    std::size_t chunk_bytes;
+    std::size_t hole_bytes;
+    std::size_t chunk_count;
+    std::size_t chunk_capacity;
+    chunk* chunks;  // chunk_capacity of them, from the heap at the start
 };
 
 namespace {
@@ -114,27 +149,107 @@ std::uint32_t hash_of(const client_table& table, byte_view key) {
     return static_cast<std::uint32_t>(siphash<1, 3>(table.key.k0, table.key.k1, key));
 }
 
-// size bytes for block (null: a new block, else one of old_size bytes), from
-// the allocator and within the budget; a block that moves is held twice for
-// a moment, so the new size is counted beside the old. Null, with why.
-void* take(client_table& table, void* block, std::size_t old_size, std::size_t size,
-           store_outcome& why) {
-    if (table.charged + block_charge(size) > table.limits.max_memory) {
+std::size_t whole_pages(const client_table& table, std::size_t bytes) {
+    return (bytes + table.page_bytes - 1) / table.page_bytes * table.page_bytes;
+}
+
+// bytes (whole pages) from the page source, within the budget; null, with
+// why, when they are past it or cannot be had.
+void* map(client_table& table, std::size_t bytes, store_outcome& why) {
+    if (table.charged + bytes > table.limits.max_memory) {
         why = store_outcome::over_budget;
         return nullptr;
     }
-    void* taken = table.allocate(block, size);
-    if (taken == nullptr) {
+    void* pages = table.pages.map(bytes);
+    if (pages == nullptr) {
         why = store_outcome::out_of_memory;
         return nullptr;
     }
-    table.charged += block_charge(size) - (block != nullptr ? block_charge(old_size) : 0);
-    return taken;
+    table.charged += bytes;
+    return pages;
 }
 
-void give_back(client_table& table, void* block, std::size_t size) {
-    table.allocate(block, 0);
-    table.charged -= block_charge(size);
+void unmap(client_table& table, void* pages, std::size_t bytes) {
+    table.pages.unmap(pages, bytes);
+    table.charged -= bytes;
+}
+
+// An array of count items of size bytes moved into new pages of room for
+// capacity items: the old and the new are held at once for the copy.
+void* regrow(client_table& table, void* old, std::size_t size, std::size_t count,
+             std::size_t old_capacity, std::size_t capacity, store_outcome& why) {
+    void* grown = map(table, whole_pages(table, capacity * size), why);
+    if (grown == nullptr) return nullptr;
+    if (count != 0) std::memcpy(grown, old, count * size);
+    if (old != nullptr) unmap(table, old, whole_pages(table, old_capacity * size));
+    return grown;
+}
+
+// Slides every record to the front of the chunks, in the order they lie,
+// over the holes, and gives back the chunks left empty. A record that does
+// not fit behind the one before it starts the next chunk, which is never
+// beyond the one it comes from.
+void compact(client_table& table) {
+    std::size_t to = 0, at = 0;  // the chunk written into, and where
+    for (std::size_t from = 0; from < table.chunk_count; ++from) {
+        const chunk source = table.chunks[from];
+        for (std::size_t offset = 0; offset < source.used;) {
+            auto* record = reinterpret_cast<client_record*>(source.base + offset);
+            const std::size_t size = block_size(*record);
+            offset += size;
+            if (record->owner == no_owner) continue;
+            if (at + size > table.chunk_bytes) {
+                table.chunks[to++].used = at;
+                at = 0;
+            }
+            unsigned char* place = table.chunks[to].base + at;
+            if (place != reinterpret_cast<unsigned char*>(record)) std::memmove(place, record, size);
+            table.records[reinterpret_cast<client_record*>(place)->owner] =
+                reinterpret_cast<client_record*>(place);
+            at += size;
+        }
+    }
+    table.chunks[to].used = at;
+    while (table.chunk_count > to + 1) {
+        unmap(table, table.chunks[--table.chunk_count].base, table.chunk_bytes);
+    }
+    table.hole_bytes = 0;
+}
+
+// A block of size bytes for client owner, at the end of the last chunk, or
+// in a new chunk. Before a new chunk is taken, holes are compacted when
+// they pass a quarter of the chunks, or when the budget would refuse it and
+// they hold a chunk's worth. Compacting moves records: the caller finds its
+// own through table.records.
+client_record* place_block(client_table& table, std::size_t size, store_outcome& why) {
+    for (int attempt = 0;; ++attempt) {
+        if (table.chunk_count != 0) {
+            chunk& last = table.chunks[table.chunk_count - 1];
+            if (last.used + size <= table.chunk_bytes) {
+                auto* record = reinterpret_cast<client_record*>(last.base + last.used);
+                last.used += size;
+                return record;
+            }
+        }
+        // Each compaction moves every record, so it waits until it wins
+        // back a good share: a quarter of the chunks, or at the budget a
+        // chunk's worth; else a hostile LAN could have it run for every
+        // request.
+        const bool crowded_by_holes = table.hole_bytes * 4 > table.chunk_count * table.chunk_bytes;
+        const bool budget_reached = table.charged + table.chunk_bytes > table.limits.max_memory &&
+                                    table.hole_bytes >= table.chunk_bytes;
+        if (attempt == 0 && (crowded_by_holes || budget_reached)) {
+            compact(table);
+            continue;
+        }
+        if (table.chunk_count == table.chunk_capacity) {
+            why = store_outcome::over_budget;
+            return nullptr;
+        }
+        auto* base = static_cast<unsigned char*>(map(table, table.chunk_bytes, why));
+        if (base == nullptr) return nullptr;
+        table.chunks[table.chunk_count++] = {base, 0};
+    }
 }
 
 // The one search of the index: from the slot of hash on, at most max_probe
@@ -164,23 +279,24 @@ client_slot* free_slot(client_slot* slots, std::uint32_t slot_count, std::uint32
 store_outcome grow_index(client_table& table) {
     const std::uint32_t slot_count = table.slot_count == 0 ? 64 : table.slot_count * 2;
     store_outcome why = store_outcome::stored;
-    auto* slots = static_cast<client_slot*>(
-        take(table, nullptr, 0, slot_count * sizeof(client_slot), why));
-    if (slots == nullptr) return why;
-    std::memset(slots, 0, slot_count * sizeof(client_slot));
+    const std::size_t bytes = whole_pages(table, slot_count * sizeof(client_slot));
+    auto* slots = static_cast<client_slot*>(map(table, bytes, why));
+    if (slots == nullptr) return why;  // fresh pages read as zero: every slot free
     std::uint32_t longest = 0;
     for (std::uint32_t i = 0; i < table.count; ++i) {
         const std::uint32_t hash = table.records[i]->hash;
         std::uint32_t distance = 0;
         client_slot* slot = free_slot(slots, slot_count, hash, distance);
         if (slot == nullptr) {
-            give_back(table, slots, slot_count * sizeof(client_slot));
+            unmap(table, slots, bytes);
             return store_outcome::crowded;
         }
         *slot = {hash, i + 1};
         if (distance > longest) longest = distance;
     }
-    if (table.slots != nullptr) give_back(table, table.slots, table.slot_count * sizeof(client_slot));
+    if (table.slots != nullptr) {
+        unmap(table, table.slots, whole_pages(table, table.slot_count * sizeof(client_slot)));
+    }
     table.slots = slots;
     table.slot_count = slot_count;
     table.longest_probe = longest;
@@ -228,22 +344,25 @@ void fill(client_record& record, const dhcp_request& request, byte_view key,
 // the texts need more room than it has.
 store_outcome update(client_table& table, const client_slot& slot, const dhcp_request& request,
                      byte_view key, const text_lengths& lengths) {
-    client_record*& record = table.records[slot.record - 1];
-    if (lengths.total > record->capacity) {
+    const std::uint32_t owner = slot.record - 1;
+    if (lengths.total > table.records[owner]->capacity) {
         const std::size_t room = room_for(lengths.total);
         store_outcome why = store_outcome::stored;
-        auto* grown = static_cast<client_record*>(take(
-            table, record, sizeof(client_record) + record->capacity, sizeof(client_record) + room, why));
-        if (grown == nullptr) {
+        client_record* moved = place_block(table, sizeof(client_record) + room, why);
+        client_record* record = table.records[owner];  // where compacting left it
+        if (moved == nullptr) {
             // The older request stays in the record, but is no longer the
             // client's last: it is not reported.
             record->withheld = true;
             return why;
         }
-        record = grown;
-        record->capacity = static_cast<std::uint16_t>(room);
+        *moved = *record;
+        moved->capacity = static_cast<std::uint16_t>(room);
+        record->owner = no_owner;
+        table.hole_bytes += block_size(*record);
+        table.records[owner] = moved;
     }
-    fill(*record, request, key, lengths);
+    fill(*table.records[owner], request, key, lengths);
     return store_outcome::stored;
 }
 
@@ -256,10 +375,14 @@ store_outcome insert(client_table& table, std::uint32_t hash, client_slot* slot,
     if (table.closed) return *table.closed;
     store_outcome why = store_outcome::stored;
     if (table.count == table.records_capacity) {
-        const std::uint32_t capacity = table.records_capacity == 0 ? 64 : table.records_capacity * 2;
+        // A page of them first: what is mapped is a whole page anyway.
+        const std::uint32_t capacity =
+            table.records_capacity == 0
+                ? static_cast<std::uint32_t>(table.page_bytes / sizeof(client_record*))
+                : table.records_capacity * 2;
         auto* records = static_cast<client_record**>(
-            take(table, table.records, table.records_capacity * sizeof(client_record*),
-                 capacity * sizeof(client_record*), why));
+            regrow(table, table.records, sizeof(client_record*), table.count,
+                   table.records_capacity, capacity, why));
         if (records == nullptr) return why;
         table.records = records;
         table.records_capacity = capacity;
@@ -272,9 +395,9 @@ store_outcome insert(client_table& table, std::uint32_t hash, client_slot* slot,
     }
     if (slot == nullptr) return store_outcome::crowded;
     const std::size_t room = room_for(lengths.total);
-    auto* record =
-        static_cast<client_record*>(take(table, nullptr, 0, sizeof(client_record) + room, why));
+    client_record* record = place_block(table, sizeof(client_record) + room, why);
     if (record == nullptr) return why;
+    record->owner = table.count;
     record->hash = hash;
     record->capacity = static_cast<std::uint16_t>(room);
     fill(*record, request, key, lengths);
@@ -286,12 +409,26 @@ store_outcome insert(client_table& table, std::uint32_t hash, client_slot* slot,
 
 }  // namespace
 
-client_table* create_client_table(client_limits limits, hash_key key, table_allocator allocate) {
-    if (allocate == nullptr) allocate = heap_allocate;
-    auto* table = static_cast<client_table*>(allocate(nullptr, sizeof(client_table)));
-    if (table != nullptr) {
-        *table = client_table{allocate, limits, key, 0, 0, nullptr, 0, nullptr, 0, 0, std::nullopt};
+client_table* create_client_table(client_limits limits, hash_key key, const page_source* pages) {
+    std::size_t chunk_bytes = limits.max_memory / 32;
+    const std::size_t page_bytes = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
+    chunk_bytes = chunk_bytes < max_chunk_bytes ? chunk_bytes : max_chunk_bytes;
+    chunk_bytes = (chunk_bytes + page_bytes - 1) / page_bytes * page_bytes;
+    while (chunk_bytes < largest_block) chunk_bytes += page_bytes;
+    // Never more chunks than the budget can map.
+    const std::size_t chunk_capacity = limits.max_memory / chunk_bytes + 1;
+    auto* table = static_cast<client_table*>(std::malloc(sizeof(client_table)));
+    auto* chunks = static_cast<chunk*>(std::malloc(chunk_capacity * sizeof(chunk)));
+    if (table == nullptr || chunks == nullptr) {
+        std::free(table);
+        std::free(chunks);
+        return nullptr;
     }
+    // Built here, not kept as a constant: one holding pointers would be
+    // relocated at load time, and cost the router program a page.
+    *table = client_table{pages != nullptr ? *pages : page_source{map_anonymous, unmap_anonymous},
+                          page_bytes, limits, key, 0, 0, nullptr, 0, nullptr, 0, 0, std::nullopt,
+                          chunk_bytes, 0, 0, chunk_capacity, chunks};
     return table;
 }
 
@@ -301,11 +438,18 @@ table_figures figures_of(const client_table& table) { return {table.charged, tab
 
 void destroy_client_table(client_table* table) {
     if (table == nullptr) return;
-    const table_allocator allocate = table->allocate;
-    for (std::uint32_t i = 0; i < table->count; ++i) allocate(table->records[i], 0);
-    if (table->records != nullptr) allocate(table->records, 0);
-    if (table->slots != nullptr) allocate(table->slots, 0);
-    allocate(table, 0);
+    for (std::size_t i = 0; i < table->chunk_count; ++i) {
+        unmap(*table, table->chunks[i].base, table->chunk_bytes);
+    }
+    if (table->records != nullptr) {
+        unmap(*table, table->records,
+              whole_pages(*table, table->records_capacity * sizeof(client_record*)));
+    }
+    if (table->slots != nullptr) {
+        unmap(*table, table->slots, whole_pages(*table, table->slot_count * sizeof(client_slot)));
+    }
+    std::free(table->chunks);
+    std::free(table);
 }
 
 store_outcome store_request(client_table& table, const dhcp_request& request) {

@@ -18,8 +18,8 @@ inline constexpr std::uint32_t largest_max_clients = 1u << 24;
 
 // The memory the records and the index may take, by default what a router
 // with 64 MB can spare beside a capture in its RAM-backed /tmp. A client
-// counts at most about 1.7 KB (every text at its longest), typically about
-// 200 bytes: at least 4,900 clients, typically 43,000.
+// takes at most about 1.4 KB (every text at its longest): 8 MiB holds
+// 6,200 such clients, and some 60,000 of a phone's usual size.
 inline constexpr std::size_t default_max_memory = std::size_t{8} << 20;
 inline constexpr std::size_t largest_max_memory = std::size_t{1} << 30;
 
@@ -45,32 +45,28 @@ enum class store_outcome : std::uint8_t {
 // clients choose.
 inline constexpr std::uint32_t max_probe = 128;
 
-// Where the table takes its memory from, with realloc's contract, except
-// that a size of 0 gives the block back (and yields null); the table never
-// asks for 0 bytes otherwise. Tests make allocations fail, and watch what
-// is held, with it.
-using table_allocator = void* (*)(void* block, std::size_t size);
-
-// What a block of size bytes counts against max_memory: what the allocator
-// may hold for it, a quarter more than its size (a size class of musl's
-// allocator can be that much larger than what it holds), rounded up to 16
-// bytes, and 16 bytes of its own.
-constexpr std::size_t block_charge(std::size_t size) {
-    return ((size + size / 4 + 15) & ~std::size_t{15}) + 16;
-}
+// Where the table takes its memory from: whole pages, from the kernel
+// itself (mmap), so that what it counts against max_memory is what the
+// process holds for it, whatever an allocator would make of the sizes.
+// Tests make mappings fail, and watch what is held, with their own.
+struct page_source {
+    void* (*map)(std::size_t bytes);  // a multiple of the page size; null: none
+    void (*unmap)(void* pages, std::size_t bytes);
+};
 
 struct client_table;
 
 // Null when memory runs out.
 client_table* create_client_table(client_limits limits, hash_key key,
-                                  table_allocator allocate = nullptr);
+                                  const page_source* pages = nullptr);
 void destroy_client_table(client_table* table);
 const client_limits& limits_of(const client_table& table);
 
-// What the table holds: the memory counted against max_memory (the
-// block_charge of every block of records, the record list and the index;
-// the table's own small block is not counted), and the longest way from a
-// client's own slot to where it lies.
+// What the table holds: the bytes it has mapped, within max_memory (its
+// record list, its index and the chunks its records lie in, packed, with
+// the holes that records moved elsewhere left until they are compacted;
+// the table's own record of a few hundred bytes aside), and the longest way
+// from a client's own slot to where it lies.
 struct table_figures {
     std::size_t memory;
     std::uint32_t longest_probe;
