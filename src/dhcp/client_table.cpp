@@ -216,7 +216,7 @@ void compact(client_table& table) {
     table.hole_bytes = 0;
 }
 
-// A block of size bytes for client owner, at the end of the last chunk, or
+// A block of size bytes, at the end of the last chunk, or
 // in a new chunk. Before a new chunk is taken, holes are compacted when
 // they pass a quarter of the chunks, or when the budget would refuse it and
 // they hold a chunk's worth. Compacting moves records: the caller finds its
@@ -235,7 +235,7 @@ client_record* place_block(client_table& table, std::size_t size, store_outcome&
         // back a good share: a quarter of the chunks, or at the budget a
         // chunk's worth; else a hostile LAN could have it run for every
         // request.
-        const bool crowded_by_holes = table.hole_bytes * 4 > table.chunk_count * table.chunk_bytes;
+        const bool crowded_by_holes = table.hole_bytes > table.chunk_count * table.chunk_bytes / 4;
         const bool budget_reached = table.charged + table.chunk_bytes > table.limits.max_memory &&
                                     table.hole_bytes >= table.chunk_bytes;
         if (attempt == 0 && (crowded_by_holes || budget_reached)) {
