@@ -162,7 +162,7 @@ TEST(ClientTableTest, MovedAndCompactedRecordsKeepEachClientsLastRequest) {
         std::uint32_t seed = 12345;
         for (int n = 0; n < 6000; ++n) {
             seed = seed * 1103515245 + 12345;
-            const std::uint32_t who = seed >> 24 & 127;
+            const std::uint32_t who = seed >> 22 & 1023;
             const std::string host(1 + (seed >> 8 & 0xff) % 255, static_cast<char>('a' + n % 26));
             const bool kept = store_request(*table, request_with(client(who), host)) == store_outcome::stored;
             const auto known = position.find(who);
@@ -182,7 +182,20 @@ TEST(ClientTableTest, MovedAndCompactedRecordsKeepEachClientsLastRequest) {
         EXPECT_TRUE(held.empty());
     }
 
-    client_table* table = create_client_table({16, small_budget}, {1, 2});
+    // Clients that all grow in five steps: their moves take more than the
+    // budget, what they hold at the end a third of it. Only compacting the
+    // holes, again and again, keeps every one reported.
+    client_table* table = create_client_table({65536, small_budget}, {1, 2}, &test_pages);
+    for (std::size_t step = 1; step <= 5; ++step) {
+        for (std::uint32_t n = 0; n < 80; ++n) {
+            ASSERT_EQ(store_request(*table, request_with(client(n), std::string(50 * step, 'g'))),
+                      store_outcome::stored) << step << " " << n;
+        }
+    }
+    EXPECT_EQ(reports_of(*table), std::vector<std::string>(80, std::string(250, 'g')));
+    destroy_client_table(table);
+
+    table = create_client_table({16, small_budget}, {1, 2});
     store_request(*table, request_with(client(1), "a"));
     const std::size_t one_client = figures_of(*table).memory;
     destroy_client_table(table);
