@@ -64,9 +64,10 @@ const client_limits& limits_of(const client_table& table);
 
 // What the table holds: the bytes it has mapped, within max_memory (its
 // record list, its index and the chunks its records lie in, packed, with
-// the holes that records moved elsewhere left until they are compacted;
-// the table's own record of a few hundred bytes aside), and the longest way
-// from a client's own slot to where it lies.
+// the holes that records moved elsewhere left until they are compacted),
+// and the longest way from a client's own slot to where it lies. Not
+// counted: the table's own record and its list of chunks, from the heap at
+// the start, a few hundred bytes, some 16 KiB at the largest budget.
 struct table_figures {
     std::size_t memory;
     std::uint32_t longest_probe;
