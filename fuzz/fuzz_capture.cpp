@@ -22,7 +22,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     run_capture_passes(open_capture_bytes, &capture);
 
     start_run(nullptr, format);
-    all_clients clients{create_client_table({64, default_max_memory}, random_hash_key()), false};
+    all_clients clients{create_request_table({64, default_max_memory}, random_hash_key()), false};
     if (clients.table != nullptr &&
         run_all_clients_pass(open_capture_bytes, &capture, clients) == pass_outcome::completed) {
         print_client_reports(*clients.table, format);

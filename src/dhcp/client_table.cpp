@@ -13,48 +13,26 @@
 namespace dhcpident {
 namespace {
 
-// The texts a record keeps, in this order, behind its fixed part.
-enum record_text {
-    text_address,
-    text_option_codes,
-    text_parameter_list,
-    text_vendor_class,
-    text_hostname,
-    record_texts
-};
-
-// One client: the fixed fields of its last request, then that request's
-// texts, packed, each at most 255 bytes (the address at most
-// hex_colon_max_bytes), in a block of sizeof(client_record) + capacity
-// bytes inside a chunk. The texts of a later request are written over them;
-// when they do not fit, the client moves to a larger block and the old one
-// is a hole until the chunks are compacted.
+// One client: its key (the address bytes its text shows), then its last
+// entry, in a block of sizeof(client_record) + capacity bytes inside a
+// chunk. A later entry is written over them; when it does not fit, the
+// client moves to a larger block and the old one is a hole until the
+// chunks are compacted.
 struct client_record {
-    std::uint32_t owner;  // the client's number; no_owner for a hole
-    std::uint32_t hash;
-    std::uint16_t capacity;  // bytes of text behind the record
-    bool withheld;           // its last request did not fit: no report
-    std::uint16_t vlan_id;
-    std::uint16_t circuit_vlan;
-    std::uint8_t circuit_unit;
-    std::uint8_t circuit_port;
-    std::uint8_t ip_ttl;
-    std::uint8_t req_ipaddr[4];
-    std::uint8_t remote_id[remote_id_printed_bytes];
-    std::uint8_t length[record_texts];
+    std::uint32_t owner;       // the client's number; no_owner for a hole
+    std::uint32_t capacity;    // bytes behind the record
+    std::uint32_t entry_size;  // bytes of the entry, behind the key
+    std::uint8_t key_length;
+    bool withheld;             // its last entry did not fit: none is given
 
-    unsigned char* text() { return reinterpret_cast<unsigned char*>(this + 1); }
-    const unsigned char* text() const { return reinterpret_cast<const unsigned char*>(this + 1); }
-    const unsigned char* field(int which) const {
-        const unsigned char* at = text();
-        for (int i = 0; i < which; ++i) at += length[i];
-        return at;
-    }
+    unsigned char* key() { return reinterpret_cast<unsigned char*>(this + 1); }
+    const unsigned char* key() const { return reinterpret_cast<const unsigned char*>(this + 1); }
+    unsigned char* entry() { return key() + key_length; }
 };
 
 constexpr std::uint32_t no_owner = 0xFFFFFFFF;
 
-// Room for a record's texts: what they need now and some more, so that the
+// Room behind a record: what it needs now and some more, so that the
 // small changes between one request of a client and the next (a host name,
 // a lease number) seldom make it grow; rounded so that the next block's
 // header stays aligned.
@@ -64,10 +42,6 @@ constexpr std::size_t room_for(std::size_t needed) {
 }
 
 std::size_t block_size(const client_record& record) { return sizeof record + record.capacity; }
-
-// The largest block: every text at its longest.
-constexpr std::size_t largest_block =
-    sizeof(client_record) + room_for(hex_colon_max_bytes + (record_texts - 1) * 255);
 
 // Chunk sizes: a thirty-second of the budget, so that the table holds few
 // chunks, from a page to 1 MiB, so that none lies mostly unused.
@@ -88,53 +62,54 @@ struct client_slot {
     std::uint32_t record;  // index + 1; 0 is free
 };
 
-// The key of a request: the address bytes its text shows.
-byte_view key_of(const dhcp_request& request) {
-    const std::size_t size = request.chaddr.size();
-    return request.chaddr.sub(0, size < hex_colon_max_bytes ? size : hex_colon_max_bytes);
-}
+// A client's neighbours in the order of last entries, by number, for a
+// table that drops the oldest.
+struct age_link {
+    std::uint32_t older, newer;  // no_owner at either end
+};
 
 bool same_key(const client_record& record, byte_view key) {
-    if (record.length[text_address] != key.size()) return false;
+    if (record.key_length != key.size()) return false;
     for (std::size_t i = 0; i < key.size(); ++i) {
-        if (record.text()[i] != key.u8(i)) return false;
+        if (record.key()[i] != key.u8(i)) return false;
     }
     return true;
 }
 
-void* map_anonymous(std::size_t bytes) {
-    void* pages = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    return pages == MAP_FAILED ? nullptr : pages;
-}
-
-void unmap_anonymous(void* pages, std::size_t bytes) { munmap(pages, bytes); }
-
 }  // namespace
 
 // records[0, count) are the clients in the order of their first requests,
-// each a block in one of chunks[0, chunk_count), which are filled in turn.
-// The index is open addressing with linear probing over slot_count slots,
-// a power of two at least twice count (0 before the first client): each
-// record i sits in one slot {hash, i + 1}, among the max_probe slots from
-// slot hash & (slot_count - 1) on, without a free slot before it, as
-// nothing is ever removed. charged is every byte mapped for the record
-// list, the index and the chunks, within limits.max_memory; hole_bytes is
-// what holes take in the chunks.
+// each a block in one of chunks[0, chunk_count), which are filled in turn;
+// a dropped client's is null, and live counts the others. The index is
+// open addressing with linear probing over slot_count slots, a power of
+// two at least twice live (0 before the first client): each live record i
+// sits in one slot {hash, i + 1}, among the max_probe slots from slot
+// hash & (slot_count - 1) on, without a free slot before it (a slot freed
+// by a drop is filled again from behind it). charged is every byte mapped
+// for the record list, the age links, the index and the chunks, within
+// limits.max_memory; hole_bytes is what holes take in the chunks. A table
+// that drops the oldest keeps its live clients in a list from oldest to
+// newest last entry, through ages[0, records_capacity).
 struct client_table {
     page_source pages;
     std::size_t page_bytes;
     client_limits limits;
     hash_key key;
+    bool drop_oldest;
     std::uint32_t count;
+    std::uint32_t live;
+    std::uint32_t dropped;
     std::uint32_t records_capacity;
     client_record** records;
+    age_link* ages;
+    std::uint32_t oldest, newest;
     std::uint32_t slot_count;
     client_slot* slots;
     std::size_t charged;
     std::uint32_t longest_probe;
-    // Why a new client was refused, once one was: every later one is
-    // refused too, even one that would fit, so that what is reported is the
-    // clients up to a point.
+    // Why a new client was refused, once one was, in a table that refuses:
+    // every later one is refused too, even one that would fit, so that what
+    // is reported is the clients up to a point.
     std::optional<store_outcome> closed;
     std::size_t chunk_bytes;
     std::size_t hole_bytes;
@@ -147,6 +122,10 @@ namespace {
 
 std::uint32_t hash_of(const client_table& table, byte_view key) {
     return static_cast<std::uint32_t>(siphash<1, 3>(table.key.k0, table.key.k1, key));
+}
+
+std::uint32_t hash_of(const client_table& table, const client_record& record) {
+    return hash_of(table, byte_view(record.key(), record.key_length));
 }
 
 std::size_t whole_pages(const client_table& table, std::size_t bytes) {
@@ -172,17 +151,6 @@ void* map(client_table& table, std::size_t bytes, store_outcome& why) {
 void unmap(client_table& table, void* pages, std::size_t bytes) {
     table.pages.unmap(pages, bytes);
     table.charged -= bytes;
-}
-
-// An array of count items of size bytes moved into new pages of room for
-// capacity items: the old and the new are held at once for the copy.
-void* regrow(client_table& table, void* old, std::size_t size, std::size_t count,
-             std::size_t old_capacity, std::size_t capacity, store_outcome& why) {
-    void* grown = map(table, whole_pages(table, capacity * size), why);
-    if (grown == nullptr) return nullptr;
-    if (count != 0) std::memcpy(grown, old, count * size);
-    if (old != nullptr) unmap(table, old, whole_pages(table, old_capacity * size));
-    return grown;
 }
 
 // Slides every record to the front of the chunks, in the order they lie,
@@ -272,6 +240,23 @@ client_slot* free_slot(client_slot* slots, std::uint32_t slot_count, std::uint32
     return probe(slots, slot_count, hash, [](std::uint32_t) { return false; }, distance);
 }
 
+// Puts every live client into slots (free, slot_count of them), in the
+// order of first requests; false when one would lie beyond max_probe.
+bool fill_index(client_table& table, client_slot* slots, std::uint32_t slot_count) {
+    std::uint32_t longest = 0;
+    for (std::uint32_t i = 0; i < table.count; ++i) {
+        if (table.records[i] == nullptr) continue;
+        const std::uint32_t hash = hash_of(table, *table.records[i]);
+        std::uint32_t distance = 0;
+        client_slot* slot = free_slot(slots, slot_count, hash, distance);
+        if (slot == nullptr) return false;
+        *slot = {hash, i + 1};
+        if (distance > longest) longest = distance;
+    }
+    table.longest_probe = longest;
+    return true;
+}
+
 // Doubles the index. Refused, the index left as it was, when a client
 // would lie beyond max_probe in the new one. (A larger index, filled in the
 // same order, puts no client further from its own slot than the smaller
@@ -282,139 +267,249 @@ store_outcome grow_index(client_table& table) {
     const std::size_t bytes = whole_pages(table, slot_count * sizeof(client_slot));
     auto* slots = static_cast<client_slot*>(map(table, bytes, why));
     if (slots == nullptr) return why;  // fresh pages read as zero: every slot free
-    std::uint32_t longest = 0;
-    for (std::uint32_t i = 0; i < table.count; ++i) {
-        const std::uint32_t hash = table.records[i]->hash;
-        std::uint32_t distance = 0;
-        client_slot* slot = free_slot(slots, slot_count, hash, distance);
-        if (slot == nullptr) {
-            unmap(table, slots, bytes);
-            return store_outcome::crowded;
-        }
-        *slot = {hash, i + 1};
-        if (distance > longest) longest = distance;
+    const std::uint32_t longest = table.longest_probe;
+    if (!fill_index(table, slots, slot_count)) {
+        table.longest_probe = longest;
+        unmap(table, slots, bytes);
+        return store_outcome::crowded;
     }
     if (table.slots != nullptr) {
         unmap(table, table.slots, whole_pages(table, table.slot_count * sizeof(client_slot)));
     }
     table.slots = slots;
     table.slot_count = slot_count;
-    table.longest_probe = longest;
     return store_outcome::stored;
 }
 
-// Each text up to its first zero, as the report reads it; at most 255.
-struct text_lengths {
-    std::size_t of[record_texts];
-    std::size_t total;
-};
-
-text_lengths lengths_of(const dhcp_request& request, byte_view key) {
-    text_lengths lengths{{key.size(), std::strlen(request.option_codes),
-                          std::strlen(request.parameter_list), std::strlen(request.vendor_class),
-                          std::strlen(request.hostname)},
-                         0};
-    for (std::size_t length : lengths.of) lengths.total += length;
-    return lengths;
+// The order of last entries: client n taken out of it, or put at its
+// newest end.
+void unlink_age(client_table& table, std::uint32_t n) {
+    const age_link link = table.ages[n];
+    (link.older == no_owner ? table.oldest : table.ages[link.older].newer) = link.newer;
+    (link.newer == no_owner ? table.newest : table.ages[link.newer].older) = link.older;
 }
 
-// Writes request into record, whose texts must fit its capacity.
-void fill(client_record& record, const dhcp_request& request, byte_view key,
-          const text_lengths& lengths) {
-    record.withheld = false;
-    record.vlan_id = request.vlan_id;
-    record.ip_ttl = request.ip_ttl;
-    std::memcpy(record.req_ipaddr, request.req_ipaddr, sizeof record.req_ipaddr);
-    std::memcpy(record.remote_id, request.remote_id, sizeof record.remote_id);
-    record.circuit_vlan = request.circuit_vlan;
-    record.circuit_unit = request.circuit_unit;
-    record.circuit_port = request.circuit_port;
-    const char* texts[record_texts] = {nullptr, request.option_codes, request.parameter_list,
-                                       request.vendor_class, request.hostname};
-    unsigned char* at = record.text();
-    key.copy_to(0, key.size(), at);
-    for (int i = 0; i < record_texts; ++i) {
-        record.length[i] = static_cast<std::uint8_t>(lengths.of[i]);
-        if (i != text_address) std::memcpy(at, texts[i], lengths.of[i]);
-        at += lengths.of[i];
+void link_newest(client_table& table, std::uint32_t n) {
+    table.ages[n] = {table.newest, no_owner};
+    (table.newest == no_owner ? table.oldest : table.ages[table.newest].newer) = n;
+    table.newest = n;
+}
+
+// Drops the client whose last entry is oldest, unless it is the only one
+// and keep_newest says the newest stays: its slot is filled from behind
+// (the slots after it that may move closer to their own slot do), its block
+// becomes a hole, its number stays unused. Compacts once holes hold a
+// chunk's worth, so that dropping gives memory back. False when none was
+// dropped.
+bool drop_oldest_client(client_table& table, bool keep_newest) {
+    const std::uint32_t n = table.oldest;
+    if (n == no_owner || (keep_newest && n == table.newest)) return false;
+    client_record* record = table.records[n];
+    const std::uint32_t mask = table.slot_count - 1;
+    std::uint32_t distance = 0;
+    std::uint32_t hole = static_cast<std::uint32_t>(
+        probe(table.slots, table.slot_count, hash_of(table, *record),
+              [&](std::uint32_t r) { return r == n + 1; }, distance) - table.slots);
+    for (std::uint32_t next = (hole + 1) & mask; table.slots[next].record != 0;
+         next = (next + 1) & mask) {
+        const std::uint32_t home = table.slots[next].hash & mask;
+        if (((next - home) & mask) >= ((next - hole) & mask)) {
+            table.slots[hole] = table.slots[next];
+            hole = next;
+        }
     }
+    table.slots[hole] = {0, 0};
+    unlink_age(table, n);
+    record->owner = no_owner;
+    table.hole_bytes += block_size(*record);
+    table.records[n] = nullptr;
+    --table.live;
+    ++table.dropped;
+    if (table.hole_bytes >= table.chunk_bytes) compact(table);
+    return true;
 }
 
-// Keeps request in the known client of this slot, growing its record when
-// the texts need more room than it has.
-store_outcome update(client_table& table, const client_slot& slot, const dhcp_request& request,
-                     byte_view key, const text_lengths& lengths) {
+// Numbers the live clients anew from 0, in the same order, when dropped
+// ones hold half the record list: their age links follow, and the index
+// is filled again.
+void renumber(client_table& table) {
+    std::uint32_t next = 0;
+    for (std::uint32_t i = 0; i < table.count; ++i) {
+        if (table.records[i] != nullptr) table.records[i]->owner = next++;
+    }
+    auto renamed = [&](std::uint32_t n) { return n == no_owner ? n : table.records[n]->owner; };
+    for (std::uint32_t i = 0; i < table.count; ++i) {
+        if (table.records[i] == nullptr) continue;
+        table.ages[i] = {renamed(table.ages[i].older), renamed(table.ages[i].newer)};
+    }
+    table.oldest = renamed(table.oldest);
+    table.newest = renamed(table.newest);
+    for (std::uint32_t i = 0; i < table.count; ++i) {
+        client_record* record = table.records[i];
+        if (record == nullptr) continue;
+        table.records[record->owner] = record;
+        table.ages[record->owner] = table.ages[i];
+    }
+    table.count = next;
+    std::memset(table.slots, 0, table.slot_count * sizeof(client_slot));
+    fill_index(table, table.slots, table.slot_count);
+}
+
+// Room in the record list for one more number. The list and, in a table
+// that drops, the age links lie in one mapping: capacity pointers, then
+// capacity links. Numbers of dropped clients are taken back when they are
+// half the list, or, when the budget refuses a larger list, once they are
+// a thirty-second of it (not one drop at a time, each a pass over all).
+store_outcome make_number(client_table& table, bool& renumbered) {
+    renumbered = false;
+    if (table.count < table.records_capacity) return store_outcome::stored;
+    const std::uint32_t unused = table.count - table.live;
+    if (unused != 0 && unused >= table.count / 2) {
+        renumber(table);
+        renumbered = true;
+        return store_outcome::stored;
+    }
+    const std::size_t item = sizeof(client_record*) + (table.drop_oldest ? sizeof(age_link) : 0);
+    // A page of them first: what is mapped is a whole page anyway.
+    const std::uint32_t capacity = table.records_capacity == 0
+                                       ? static_cast<std::uint32_t>(table.page_bytes / item)
+                                       : table.records_capacity * 2;
+    store_outcome why = store_outcome::stored;
+    void* grown = map(table, whole_pages(table, capacity * item), why);
+    if (grown == nullptr) {
+        if (why != store_outcome::over_budget || unused == 0 || unused < table.count / 32) {
+            return why;
+        }
+        renumber(table);
+        renumbered = true;
+        return store_outcome::stored;
+    }
+    auto* records = static_cast<client_record**>(grown);
+    if (table.count != 0) std::memcpy(records, table.records, table.count * sizeof *records);
+    if (table.drop_oldest) {
+        auto* ages = reinterpret_cast<age_link*>(records + capacity);
+        if (table.count != 0) std::memcpy(ages, table.ages, table.count * sizeof *ages);
+        table.ages = ages;
+    }
+    if (table.records != nullptr) {
+        unmap(table, table.records, whole_pages(table, table.records_capacity * item));
+    }
+    table.records = records;
+    table.records_capacity = capacity;
+    return store_outcome::stored;
+}
+
+// The client of this slot's room for an entry of size bytes: its record,
+// moved to a larger block when the entry needs more room than it has.
+unsigned char* update(client_table& table, const client_slot& slot, byte_view key,
+                      std::size_t size, store_outcome& why) {
     const std::uint32_t owner = slot.record - 1;
-    if (lengths.total > table.records[owner]->capacity) {
-        const std::size_t room = room_for(lengths.total);
-        store_outcome why = store_outcome::stored;
+    if (key.size() + size > table.records[owner]->capacity) {
+        const std::size_t room = room_for(key.size() + size);
         client_record* moved = place_block(table, sizeof(client_record) + room, why);
         client_record* record = table.records[owner];  // where compacting left it
         if (moved == nullptr) {
-            // The older request stays in the record, but is no longer the
-            // client's last: it is not reported.
+            // The older entry stays in the record, but is no longer the
+            // client's last: none is given.
             record->withheld = true;
-            return why;
+            return nullptr;
         }
         *moved = *record;
-        moved->capacity = static_cast<std::uint16_t>(room);
+        moved->capacity = static_cast<std::uint32_t>(room);
+        std::memcpy(moved->key(), record->key(), record->key_length);
         record->owner = no_owner;
         table.hole_bytes += block_size(*record);
         table.records[owner] = moved;
     }
-    fill(*table.records[owner], request, key, lengths);
-    return store_outcome::stored;
+    client_record& record = *table.records[owner];
+    record.withheld = false;
+    record.entry_size = static_cast<std::uint32_t>(size);
+    return record.entry();
 }
 
-// Records a new client. slot is the free slot the search for it found
-// (null: none within reach), which holds unless the index has to grow first.
-store_outcome insert(client_table& table, std::uint32_t hash, client_slot* slot,
-                     std::uint32_t distance, const dhcp_request& request, byte_view key,
-                     const text_lengths& lengths) {
-    if (table.count >= table.limits.max_clients) return store_outcome::table_full;
-    if (table.closed) return *table.closed;
-    store_outcome why = store_outcome::stored;
-    if (table.count == table.records_capacity) {
-        // A page of them first: what is mapped is a whole page anyway.
-        const std::uint32_t capacity =
-            table.records_capacity == 0
-                ? static_cast<std::uint32_t>(table.page_bytes / sizeof(client_record*))
-                : table.records_capacity * 2;
-        auto* records = static_cast<client_record**>(
-            regrow(table, table.records, sizeof(client_record*), table.count,
-                   table.records_capacity, capacity, why));
-        if (records == nullptr) return why;
-        table.records = records;
-        table.records_capacity = capacity;
+// Records a new client and gives its room. slot is the free slot the
+// search for it found (null: none within reach), which holds unless the
+// index has to grow first.
+unsigned char* insert(client_table& table, std::uint32_t hash, client_slot* slot,
+                      std::uint32_t distance, byte_view key, std::size_t size,
+                      store_outcome& why) {
+    if (table.live >= table.limits.max_clients) {
+        why = store_outcome::table_full;
+        return nullptr;
     }
-    if (2 * (table.count + 1) > table.slot_count) {
-        if (const store_outcome grown = grow_index(table); grown != store_outcome::stored) {
-            return grown;
-        }
+    if (table.closed) {
+        why = *table.closed;
+        return nullptr;
+    }
+    bool renumbered = false;
+    if ((why = make_number(table, renumbered)) != store_outcome::stored) return nullptr;
+    if (renumbered) slot = free_slot(table.slots, table.slot_count, hash, distance);
+    if (2 * (table.live + 1) > table.slot_count) {
+        if ((why = grow_index(table)) != store_outcome::stored) return nullptr;
         slot = free_slot(table.slots, table.slot_count, hash, distance);
     }
-    if (slot == nullptr) return store_outcome::crowded;
-    const std::size_t room = room_for(lengths.total);
+    if (slot == nullptr) {
+        why = store_outcome::crowded;
+        return nullptr;
+    }
+    const std::size_t room = room_for(key.size() + size);
     client_record* record = place_block(table, sizeof(client_record) + room, why);
-    if (record == nullptr) return why;
-    record->owner = table.count;
-    record->hash = hash;
-    record->capacity = static_cast<std::uint16_t>(room);
-    fill(*record, request, key, lengths);
+    if (record == nullptr) return nullptr;
+    *record = client_record{table.count, static_cast<std::uint32_t>(room),
+                            static_cast<std::uint32_t>(size),
+                            static_cast<std::uint8_t>(key.size()), false};
+    key.copy_to(0, key.size(), record->key());
+    if (table.drop_oldest) link_newest(table, table.count);
     table.records[table.count++] = record;
+    ++table.live;
     *slot = {hash, table.count};
     if (distance > table.longest_probe) table.longest_probe = distance;
-    return store_outcome::stored;
+    return record->entry();
 }
+
+// One try at storing, without dropping anyone.
+unsigned char* store_once(client_table& table, byte_view key, std::size_t size,
+                          store_outcome& why) {
+    const std::uint32_t hash = hash_of(table, key);
+    client_slot* slot = nullptr;
+    std::uint32_t distance = 0;
+    if (table.slot_count != 0) {
+        slot = probe(table.slots, table.slot_count, hash,
+                     [&](std::uint32_t record) { return same_key(*table.records[record - 1], key); },
+                     distance);
+        if (slot != nullptr && slot->record != 0) {
+            // Known: newest from here, so that it is never the one dropped
+            // to make room for itself.
+            if (table.drop_oldest) {
+                unlink_age(table, slot->record - 1);
+                link_newest(table, slot->record - 1);
+            }
+            return update(table, *slot, key, size, why);
+        }
+    }
+    unsigned char* room = insert(table, hash, slot, distance, key, size, why);
+    if (room == nullptr && !table.drop_oldest && !table.closed) table.closed = why;
+    return room;
+}
+
+void* map_anonymous(std::size_t bytes) {
+    void* pages = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    return pages == MAP_FAILED ? nullptr : pages;
+}
+
+void unmap_anonymous(void* pages, std::size_t bytes) { munmap(pages, bytes); }
 
 }  // namespace
 
-client_table* create_client_table(client_limits limits, hash_key key, const page_source* pages) {
+client_table* create_client_table(client_limits limits, hash_key key, table_shape shape,
+                                  const page_source* pages) {
     std::size_t chunk_bytes = limits.max_memory / 32;
     const std::size_t page_bytes = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
+    const std::size_t largest_block =
+        sizeof(client_record) + room_for(hex_colon_max_bytes + shape.largest_entry);
     chunk_bytes = chunk_bytes < max_chunk_bytes ? chunk_bytes : max_chunk_bytes;
     chunk_bytes = (chunk_bytes + page_bytes - 1) / page_bytes * page_bytes;
-    while (chunk_bytes < largest_block) chunk_bytes += page_bytes;
+    if (chunk_bytes < largest_block) chunk_bytes = (largest_block + page_bytes - 1) / page_bytes * page_bytes;
     // Never more chunks than the budget can map.
     const std::size_t chunk_capacity = limits.max_memory / chunk_bytes + 1;
     auto* table = static_cast<client_table*>(std::malloc(sizeof(client_table)));
@@ -427,14 +522,17 @@ client_table* create_client_table(client_limits limits, hash_key key, const page
     // Built here, not kept as a constant: one holding pointers would be
     // relocated at load time, and cost the router program a page.
     *table = client_table{pages != nullptr ? *pages : page_source{map_anonymous, unmap_anonymous},
-                          page_bytes, limits, key, 0, 0, nullptr, 0, nullptr, 0, 0, std::nullopt,
-                          chunk_bytes, 0, 0, chunk_capacity, chunks};
+                          page_bytes, limits, key, shape.drop_oldest, 0, 0, 0, 0, nullptr, nullptr,
+                          no_owner, no_owner, 0, nullptr, 0, 0, std::nullopt, chunk_bytes, 0, 0,
+                          chunk_capacity, chunks};
     return table;
 }
 
 const client_limits& limits_of(const client_table& table) { return table.limits; }
 
-table_figures figures_of(const client_table& table) { return {table.charged, table.longest_probe}; }
+table_figures figures_of(const client_table& table) {
+    return {table.charged, table.longest_probe, table.dropped};
+}
 
 void destroy_client_table(client_table* table) {
     if (table == nullptr) return;
@@ -442,8 +540,9 @@ void destroy_client_table(client_table* table) {
         unmap(*table, table->chunks[i].base, table->chunk_bytes);
     }
     if (table->records != nullptr) {
-        unmap(*table, table->records,
-              whole_pages(*table, table->records_capacity * sizeof(client_record*)));
+        const std::size_t item =
+            sizeof(client_record*) + (table->drop_oldest ? sizeof(age_link) : 0);
+        unmap(*table, table->records, whole_pages(*table, table->records_capacity * item));
     }
     if (table->slots != nullptr) {
         unmap(*table, table->slots, whole_pages(*table, table->slot_count * sizeof(client_slot)));
@@ -452,45 +551,40 @@ void destroy_client_table(client_table* table) {
     std::free(table);
 }
 
-store_outcome store_request(client_table& table, const dhcp_request& request) {
-    const byte_view key = key_of(request);
-    const text_lengths lengths = lengths_of(request, key);
-    const std::uint32_t hash = hash_of(table, key);
-    client_slot* slot = nullptr;
-    std::uint32_t distance = 0;
-    if (table.slot_count != 0) {
-        slot = probe(table.slots, table.slot_count, hash,
-                     [&](std::uint32_t record) { return same_key(*table.records[record - 1], key); },
-                     distance);
-        if (slot != nullptr && slot->record != 0) return update(table, *slot, request, key, lengths);
+unsigned char* store_entry(client_table& table, byte_view key, std::size_t size,
+                           store_outcome& outcome) {
+    outcome = store_outcome::stored;
+    for (;;) {
+        unsigned char* room = store_once(table, key, size, outcome);
+        if (room != nullptr) {
+            outcome = store_outcome::stored;
+            return room;
+        }
+        // Past a bound, a table that drops makes room with its oldest
+        // clients, one at a time, until the entry fits or it alone is left.
+        const bool bound = outcome == store_outcome::table_full ||
+                           outcome == store_outcome::over_budget;
+        if (!table.drop_oldest || !bound) return nullptr;
+        const std::uint32_t hash = hash_of(table, key);
+        std::uint32_t distance = 0;
+        const client_slot* slot =
+            table.slot_count == 0
+                ? nullptr
+                : probe(table.slots, table.slot_count, hash,
+                        [&](std::uint32_t r) { return same_key(*table.records[r - 1], key); },
+                        distance);
+        const bool known = slot != nullptr && slot->record != 0;
+        if (!drop_oldest_client(table, known)) return nullptr;
     }
-    const store_outcome outcome = insert(table, hash, slot, distance, request, key, lengths);
-    if (outcome != store_outcome::stored && !table.closed) table.closed = outcome;
-    return outcome;
 }
 
 std::uint32_t client_count(const client_table& table) { return table.count; }
 
-bool client_request(const client_table& table, std::uint32_t i, dhcp_request& out) {
-    const client_record& record = *table.records[i];
-    if (record.withheld) return false;
-    out = dhcp_request{};
-    out.chaddr = byte_view(record.field(text_address), record.length[text_address]);
-    out.chaddr_captured = true;
-    out.vlan_id = record.vlan_id;
-    out.ip_ttl = record.ip_ttl;
-    out.message_type = dhcp_request_type;
-    std::memcpy(out.req_ipaddr, record.req_ipaddr, sizeof out.req_ipaddr);
-    std::memcpy(out.remote_id, record.remote_id, sizeof record.remote_id);
-    out.circuit_vlan = record.circuit_vlan;
-    out.circuit_unit = record.circuit_unit;
-    out.circuit_port = record.circuit_port;
-    char* texts[record_texts] = {nullptr, out.option_codes, out.parameter_list, out.vendor_class,
-                                 out.hostname};
-    for (int field = text_option_codes; field < record_texts; ++field) {
-        std::memcpy(texts[field], record.field(field), record.length[field]);
-    }
-    out.option_count = record.length[text_option_codes];
+bool client_entry(const client_table& table, std::uint32_t i, byte_view& key, byte_view& entry) {
+    const client_record* record = table.records[i];
+    if (record == nullptr || record->withheld) return false;
+    key = byte_view(record->key(), record->key_length);
+    entry = byte_view(record->key() + record->key_length, record->entry_size);
     return true;
 }
 

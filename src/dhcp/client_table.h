@@ -1,12 +1,14 @@
-// The clients of --all: each client's last DHCPREQUEST, kept until the end
-// of the capture, in the order of the clients' first requests.
+// Clients by address, each with its last entry: for --all the fields of
+// its last DHCPREQUEST, for the capture service that request's frame. In
+// the order of the clients' first requests.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 
-#include "dhcp/dhcp_request.h"
+#include "base/byte_view.h"
 #include "dhcp/hash_key.h"
+#include "text/render.h"
 
 namespace dhcpident {
 
@@ -29,15 +31,27 @@ struct client_limits {
     std::size_t max_memory;     // bytes, at most largest_max_memory
 };
 
-// Whether a request was kept, or why not. A new client that is not kept is
-// not recorded; a known client whose request is not kept has its report
-// withheld, until a later request of it is kept.
+// Whether an entry was kept, or why not. A new client that is not kept is
+// not recorded; a known client whose entry is not kept has it withheld
+// (no report, no frame), until a later entry of it is kept.
 enum class store_outcome : std::uint8_t {
     stored,
     table_full,     // a new client past max_clients
     over_budget,    // the request needs memory past max_memory
     crowded,        // no free slot within max_probe of the client's own
     out_of_memory,  // an allocation failed
+};
+
+// What a table holds and what it does at a bound.
+struct table_shape {
+    // The largest entry that will be stored: no chunk is smaller than a
+    // client with it.
+    std::size_t largest_entry;
+    // At a bound, refuse new clients (and, from the first one refused,
+    // every later one), or drop the clients whose last entry is oldest
+    // until the new one fits. A client dropped is no longer known: its
+    // next entry makes it a new client, behind the others.
+    bool drop_oldest;
 };
 
 // A search of the index looks at this many slots at most, the client's own
@@ -57,7 +71,7 @@ struct page_source {
 struct client_table;
 
 // Null when memory runs out.
-client_table* create_client_table(client_limits limits, hash_key key,
+client_table* create_client_table(client_limits limits, hash_key key, table_shape shape,
                                   const page_source* pages = nullptr);
 void destroy_client_table(client_table* table);
 const client_limits& limits_of(const client_table& table);
@@ -65,27 +79,41 @@ const client_limits& limits_of(const client_table& table);
 // What the table holds: the bytes it has mapped, within max_memory (its
 // record list, its index and the chunks its records lie in, packed, with
 // the holes that records moved elsewhere left until they are compacted),
-// and the longest way from a client's own slot to where it lies. Not
+// the longest way from a client's own slot to where it lies, and the
+// clients dropped so far, at a bound, when the table drops them. Not
 // counted: the table's own record and its list of chunks, from the heap at
 // the start, a few hundred bytes, some 16 KiB at the largest budget.
 struct table_figures {
     std::size_t memory;
     std::uint32_t longest_probe;
+    std::uint32_t dropped;
 };
 table_figures figures_of(const client_table& table);
 
-// Keeps request as its client's last. A client is the text its address
-// renders to, whatever the address's length, as the target is compared:
-// two addresses that agree in the 85 bytes whose text the renderer keeps
-// are one client.
-store_outcome store_request(client_table& table, const dhcp_request& request);
+// The key of a client: the address bytes its text shows. A client is the
+// text its address renders to, whatever the address's length, as the
+// target is compared: two addresses that agree in the 85 bytes whose text
+// the renderer keeps are one client.
+inline byte_view client_key(byte_view address) {
+    return address.sub(0, address.size() < hex_colon_max_bytes ? address.size()
+                                                                : hex_colon_max_bytes);
+}
 
-// Clients recorded, in the order of their first requests.
+// Room for the last entry of the client key (from client_key), size bytes
+// at most the shape's largest_entry, into which the caller writes it at
+// once: the room is the client's from here, whatever it holds, and lies
+// where it is until the next call. Null, with outcome saying why, when the
+// entry is not kept; outcome is stored otherwise. The room is not aligned.
+unsigned char* store_entry(client_table& table, byte_view key, std::size_t size,
+                           store_outcome& outcome);
+
+// Client numbers given so far, in the order of first requests, dropped
+// clients' included.
 std::uint32_t client_count(const client_table& table);
 
-// The last request of client i, as the decoder gave it. False when its last
-// request could not be kept: then any report of it would be of an older
-// request, and it has none.
-bool client_request(const client_table& table, std::uint32_t i, dhcp_request& out);
+// The key and last entry of client i. False when it has none: its last
+// entry could not be kept (anything of it would be older), or it was
+// dropped.
+bool client_entry(const client_table& table, std::uint32_t i, byte_view& key, byte_view& entry);
 
 }  // namespace dhcpident

@@ -37,7 +37,7 @@ int run_dhcpident(int argc, char** argv) {
     }
     all_clients clients{nullptr, false};
     if (asked.all &&
-        (clients.table = create_client_table(asked.limits, random_hash_key())) == nullptr) {
+        (clients.table = create_request_table(asked.limits, random_hash_key())) == nullptr) {
         std::fputs("Error: Out of memory\n", stderr);
         return 1;
     }

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "dhcp/client_table.h"
+#include "dhcp/all_clients.h"
 #include "dhcp/siphash.h"
 #include "frame_builder.h"
 
@@ -48,7 +48,7 @@ TEST(ClientTableTest, AddressesAgreeingInTheBytesTheirTextShowsAreOneClient) {
     for (const auto& [differ_at, clients] : {std::pair{84, 2u}, std::pair{85, 1u}}) {
         address first(100, 0xab), second = first;
         second[differ_at] = 0xcd;
-        client_table* table = create_client_table({16, default_max_memory}, {1, 2});
+        client_table* table = create_request_table({16, default_max_memory}, {1, 2});
         store_request(*table, request_with(first, "first"));
         store_request(*table, request_with(second, "second"));
         EXPECT_EQ(client_count(*table), clients) << differ_at;
@@ -70,7 +70,7 @@ TEST(ClientTableTest, TheIndexHashIsKeyedAndNoSearchLooksAtMoreThan128Slots) {
               0xa129ca6149be45e5u);
 
     const hash_key key{0x0123456789abcdefu, 0x0f1e2d3c4b5a6978u};
-    client_table* table = create_client_table({65536, default_max_memory}, key);
+    client_table* table = create_request_table({65536, default_max_memory}, key);
     std::string outcomes;
     for (std::uint32_t n = 0; outcomes.size() < 129; ++n) {
         const address a = client(n);
@@ -83,7 +83,7 @@ TEST(ClientTableTest, TheIndexHashIsKeyedAndNoSearchLooksAtMoreThan128Slots) {
     destroy_client_table(table);
 
     const std::vector<testkit::mac_address> addresses = testkit::fnv_colliding_addresses(16384);
-    table = create_client_table({65536, default_max_memory}, {1, 2});
+    table = create_request_table({65536, default_max_memory}, {1, 2});
     for (const testkit::mac_address& prepared : addresses) {
         ASSERT_EQ(store_request(*table, request_with(address(prepared.begin(), prepared.end()), "h")),
                   store_outcome::stored);
@@ -124,13 +124,13 @@ constexpr std::size_t small_budget = 64 << 10;  // chunks of a page
 TEST(ClientTableTest, ARequestWithoutMemoryIsNotKeptAndNeverReportedStale) {
     for (int left : {0, 1, 2}) {
         mappings_left = left;
-        client_table* table = create_client_table({16, small_budget}, {1, 2}, &test_pages);
+        client_table* table = create_request_table({16, small_budget}, {1, 2}, &test_pages);
         EXPECT_EQ(store_request(*table, request_with(client(0), "a")), store_outcome::out_of_memory);
         EXPECT_EQ(client_count(*table), 0u) << left;
         destroy_client_table(table);
     }
     mappings_left = 3;
-    client_table* table = create_client_table({1000, small_budget}, {1, 2}, &test_pages);
+    client_table* table = create_request_table({1000, small_budget}, {1, 2}, &test_pages);
     std::uint32_t kept = 0;
     while (store_request(*table, request_with(client(kept), std::string(100, 'h'))) ==
            store_outcome::stored) {
@@ -156,7 +156,7 @@ TEST(ClientTableTest, ARequestWithoutMemoryIsNotKeptAndNeverReportedStale) {
 // budget itself: what one client costs fits, a byte less does not.
 TEST(ClientTableTest, MovedAndCompactedRecordsKeepEachClientsLastRequest) {
     for (const std::size_t budget : {small_budget, std::size_t{256} << 10}) {
-        client_table* table = create_client_table({65536, budget}, {1, 2}, &test_pages);
+        client_table* table = create_request_table({65536, budget}, {1, 2}, &test_pages);
         std::vector<std::string> model;  // by first request; "-": withheld
         std::map<std::uint32_t, std::size_t> position;
         std::uint32_t seed = 12345;
@@ -185,7 +185,7 @@ TEST(ClientTableTest, MovedAndCompactedRecordsKeepEachClientsLastRequest) {
     // Clients that all grow in five steps: their moves take more than the
     // budget, what they hold at the end a third of it. Only compacting the
     // holes, again and again, keeps every one reported.
-    client_table* table = create_client_table({65536, small_budget}, {1, 2}, &test_pages);
+    client_table* table = create_request_table({65536, small_budget}, {1, 2}, &test_pages);
     for (std::size_t step = 1; step <= 5; ++step) {
         for (std::uint32_t n = 0; n < 80; ++n) {
             ASSERT_EQ(store_request(*table, request_with(client(n), std::string(50 * step, 'g'))),
@@ -195,12 +195,12 @@ TEST(ClientTableTest, MovedAndCompactedRecordsKeepEachClientsLastRequest) {
     EXPECT_EQ(reports_of(*table), std::vector<std::string>(80, std::string(250, 'g')));
     destroy_client_table(table);
 
-    table = create_client_table({16, small_budget}, {1, 2});
+    table = create_request_table({16, small_budget}, {1, 2});
     store_request(*table, request_with(client(1), "a"));
     const std::size_t one_client = figures_of(*table).memory;
     destroy_client_table(table);
     for (const std::size_t budget : {one_client, one_client - 1}) {
-        table = create_client_table({16, budget}, {1, 2});
+        table = create_request_table({16, budget}, {1, 2});
         EXPECT_EQ(store_request(*table, request_with(client(1), "a")) == store_outcome::stored,
                   budget == one_client) << budget;
         // A second client shares the first one's chunk, at no cost.
