@@ -94,6 +94,7 @@ struct client_table {
     page_source pages;
     std::size_t page_bytes;
     client_limits limits;
+    std::size_t largest_entry;
     hash_key key;
     bool drop_oldest;
     std::uint32_t count;
@@ -522,7 +523,7 @@ client_table* create_client_table(client_limits limits, hash_key key, table_shap
     // Built here, not kept as a constant: one holding pointers would be
     // relocated at load time, and cost the router program a page.
     *table = client_table{pages != nullptr ? *pages : page_source{map_anonymous, unmap_anonymous},
-                          page_bytes, limits, key, shape.drop_oldest, 0, 0, 0, 0, nullptr, nullptr,
+                          page_bytes, limits, shape.largest_entry, key, shape.drop_oldest, 0, 0, 0, 0, nullptr, nullptr,
                           no_owner, no_owner, 0, nullptr, 0, 0, std::nullopt, chunk_bytes, 0, 0,
                           chunk_capacity, chunks};
     return table;
@@ -553,6 +554,11 @@ void destroy_client_table(client_table* table) {
 
 unsigned char* store_entry(client_table& table, byte_view key, std::size_t size,
                            store_outcome& outcome) {
+    // Larger than any chunk may be: refused before anyone is dropped for it.
+    if (size > table.largest_entry) {
+        outcome = store_outcome::over_budget;
+        return nullptr;
+    }
     outcome = store_outcome::stored;
     for (;;) {
         unsigned char* room = store_once(table, key, size, outcome);

@@ -27,6 +27,8 @@ constexpr char usage[] =
     "  --help           this text\n"
     "  --version        the version\n";
 
+}  // namespace
+
 // The number of an option such as "--max-clients=N": decimal digits only,
 // then, when units is true, an optional K or M (KiB, MiB); 1 to largest.
 bool read_number(const char* digits, std::uint64_t largest, bool units, std::uint64_t& out) {
@@ -41,6 +43,8 @@ bool read_number(const char* digits, std::uint64_t largest, bool units, std::uin
     out = value;
     return true;
 }
+
+namespace {
 
 // A bound of the command line: its option, the largest value it takes,
 // whether K and M may follow the digits, and the range its error names.
@@ -74,11 +78,28 @@ bool value_of(const char* option, number_option known, std::uint64_t& out) {
 
 }  // namespace
 
+bool read_bound_option(const char* option, client_limits& limits, bool& valid) {
+    std::uint64_t number = 0;
+    if (names(option, max_clients_option)) {
+        if ((valid = value_of(option, max_clients_option, number))) {
+            limits.max_clients = static_cast<std::uint32_t>(number);
+        }
+        return true;
+    }
+    if (names(option, max_memory_option)) {
+        if ((valid = value_of(option, max_memory_option, number))) {
+            limits.max_memory = static_cast<std::size_t>(number);
+        }
+        return true;
+    }
+    return false;
+}
+
 int read_command_line(int argc, char** argv, invocation& out) {
     int i = 1;
     for (; i < argc && argv[i][0] == '-'; ++i) {
         const char* option = argv[i];
-        std::uint64_t number = 0;
+        bool valid = true;
         if (std::strcmp(option, "--all") == 0) {
             out.all = true;
         } else if (std::strcmp(option, "--json") == 0) {
@@ -89,12 +110,8 @@ int read_command_line(int argc, char** argv, invocation& out) {
         } else if (std::strcmp(option, "--version") == 0) {
             out_text("dhcpident " DHCPIDENT_VERSION "\n");
             return checked_exit_status(0);
-        } else if (names(option, max_clients_option)) {
-            if (!value_of(option, max_clients_option, number)) return 1;
-            out.limits.max_clients = static_cast<std::uint32_t>(number);
-        } else if (names(option, max_memory_option)) {
-            if (!value_of(option, max_memory_option, number)) return 1;
-            out.limits.max_memory = static_cast<std::size_t>(number);
+        } else if (read_bound_option(option, out.limits, valid)) {
+            if (!valid) return 1;
         } else {
             std::fprintf(stderr, "Error: Unknown option %s (see --help)\n", option);
             return 1;

@@ -1,0 +1,3 @@
+#include "driver/capture_service.h"
+
+int main(int argc, char** argv) { return dhcpident::run_dhcpident_capture(argc, argv); }
