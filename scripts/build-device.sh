@@ -8,6 +8,8 @@
 #   dhcpident, dhcpident.stripped      needs libc.so (musl) and libpcap.so.1
 #   dhcpident-static, .stripped        musl and libpcap inside (static-pie),
 #                                      for firmware without libpcap or musl
+#   dhcpident-capture, .stripped,      the capture service, built the same
+#   dhcpident-capture-static, .stripped  two ways
 #   dhcpident_VERSION_mips_24kc.ipk    the opkg package of dhcpident.stripped
 #   install/                           the tree the recipe installs from
 # Then prints how each program is built, hardened and sized, and fails when
@@ -19,10 +21,13 @@ dir=build-device
 mkdir -p "$dir"
 bash scripts/openwrt-cmake.sh "$dir/cmake" "$dir/install"
 bash scripts/openwrt-cmake.sh "$dir/cmake-static" "$dir/install-static" -DDHCPIDENT_STATIC=ON
-cp "$dir/install/usr/sbin/dhcpident" "$dir/dhcpident"
-cp "$dir/install-static/usr/sbin/dhcpident" "$dir/dhcpident-static"
-for program in dhcpident dhcpident-static; do
-    mips-linux-gnu-strip -o "$dir/$program.stripped" "$dir/$program"
+for program in dhcpident dhcpident-capture; do
+    cp "$dir/install/usr/sbin/$program" "$dir/$program"
+    cp "$dir/install-static/usr/sbin/$program" "$dir/$program-static"
+    for built in "$program" "$program-static"; do
+        mips-linux-gnu-strip -o "$dir/$built.stripped" "$dir/$built"
+    done
 done
 bash scripts/make-ipk.sh "$dir"
-bash scripts/program-figures.sh "$dir/dhcpident" "$dir/dhcpident-static"
+bash scripts/program-figures.sh "$dir/dhcpident" "$dir/dhcpident-static" \
+    "$dir/dhcpident-capture" "$dir/dhcpident-capture-static"

@@ -37,7 +37,7 @@ constexpr char usage[] =
     "           [--interval=SECONDS] (-i INTERFACE [-i INTERFACE]... | -r FILE)\n"
     "Keeps every DHCP client's last DHCPREQUEST frame in a capture for dhcpident.\n"
     "\n"
-    "  -i INTERFACE     capture on INTERFACE (up to 16 of them, of one link type);\n"
+    "  -i INTERFACE     capture on the Ethernet INTERFACE (up to 16 of them);\n"
     "                   needs root, then runs as user and group 65534\n"
     "  -r FILE          read the frames of the capture FILE instead, write once\n"
     "  -w FILE          the output (default /tmp/capfileall.pcap), replaced whole\n"
@@ -228,11 +228,6 @@ int run_live(const service_options& options) {
         if ((interfaces[i] = open_interface(options.interfaces[i], error_text)) == nullptr) {
             std::fprintf(stderr, "Error: Unable to open interface %s: %s\n",
                          options.interfaces[i], error_text);
-            return 1;
-        }
-        if (pcap_datalink(interfaces[i]) != pcap_datalink(interfaces[0])) {
-            std::fprintf(stderr, "Error: Interfaces %s and %s have different link types\n",
-                         options.interfaces[0], options.interfaces[i]);
             return 1;
         }
         polled[i] = {pcap_get_selectable_fd(interfaces[i]), POLLIN, 0};

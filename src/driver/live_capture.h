@@ -17,11 +17,17 @@ inline constexpr std::uint32_t live_snaplen = 14 + 4 + 1500;
 // group 65534, nobody and nogroup on OpenWrt and Debian.
 inline constexpr unsigned unprivileged_id = 65534;
 
-// Opens interface for live capture: immediate mode, a small kernel buffer,
-// live_snaplen, non-blocking, and a kernel filter that passes only UDP to
-// port 67, untagged or behind an 802.1Q tag: what clients send to a
-// server, relayed requests included. Null with libpcap's reason in
-// error_text (PCAP_ERRBUF_SIZE bytes).
+// What the kernel passes: UDP to port 67, untagged or behind an 802.1Q
+// tag, what clients send to a server, relayed requests included.
+inline constexpr char dhcp_filter_expression[] = "udp dst port 67 or (vlan and udp dst port 67)";
+
+// The kernel filter: dhcp_filter_expression as libpcap compiles it for a
+// live Ethernet interface and live_snaplen.
+bpf_program dhcp_filter_program();
+
+// Opens an Ethernet interface for live capture: immediate mode, a small
+// kernel buffer, live_snaplen, non-blocking, and the kernel filter. Null
+// with the reason in error_text (PCAP_ERRBUF_SIZE bytes).
 pcap_t* open_interface(const char* interface, char* error_text);
 
 // From root to nobody for good: user and group ids 65534, no supplementary
