@@ -19,7 +19,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/common.sh
 need_packages "${build_packages[@]}" googletest libgtest-dev libbenchmark-dev man-db groff \
-    g++-mips-linux-gnu qemu-user dpkg-dev xz-utils flex bison
+    g++-mips-linux-gnu qemu-user dpkg-dev xz-utils flex bison iproute2
 
 jobs=$(nproc)
 suite() {  # suite NAME BUILD_DIR CMAKE_ARGS...
@@ -44,4 +44,4 @@ suite mips build-mips --toolchain cmake/mips-linux-gnu.cmake \
     -DDHCPIDENT_MIPS_SYSROOT="$PWD/build-sysroot-mips" -DDHCPIDENT_BUILD_BENCH=OFF \
     -DDHCPIDENT_BUILD_TOOLS=OFF
 echo "== this machine's program"
-bash scripts/program-figures.sh build/dhcpident
+bash scripts/program-figures.sh build/dhcpident build/dhcpident-capture

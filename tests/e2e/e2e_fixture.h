@@ -16,7 +16,7 @@ namespace e2e {
 inline constexpr char target[] = "00:1a:2b:3c:4d:5e";
 
 class EndToEndTest : public testing::Test {
-protected:
+public:
     static program_setup with_capture(std::string capture,
                                       std::vector<std::string> args = {target}) {
         program_setup s;
@@ -25,6 +25,7 @@ protected:
         return s;
     }
 
+protected:
     static void SetUpTestSuite() { unavailable_ = end_to_end_unavailable(); }
     void SetUp() override {
         // CI runs as root with namespaces: there a skip would hide a fault.

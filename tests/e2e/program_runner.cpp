@@ -149,11 +149,16 @@ const target_program& program_under_test() {
         // QEMU's 24Kc has no FPU, as the routers have none: an FPU
         // instruction is SIGILL there too.
         const std::vector<std::string> emulator = {DHCPIDENT_QEMU, "-cpu", "24Kc"};
-        if (kind == "device") return target_program{DHCPIDENT_DEVICE_PROGRAM, emulator, DHCPIDENT_ROUTER_ROOT};
-        if (kind == "static") return target_program{DHCPIDENT_STATIC_PROGRAM, emulator, ""};
+        if (kind == "device") {
+            return target_program{DHCPIDENT_DEVICE_PROGRAM, DHCPIDENT_DEVICE_SERVICE, emulator,
+                                  DHCPIDENT_ROUTER_ROOT};
+        }
+        if (kind == "static") {
+            return target_program{DHCPIDENT_STATIC_PROGRAM, DHCPIDENT_STATIC_SERVICE, emulator, ""};
+        }
 #endif
         if (kind != "host") throw std::runtime_error("DHCPIDENT_TEST_TARGET: no " + kind + " program built");
-        return target_program{DHCPIDENT_PROGRAM, {}, ""};
+        return target_program{DHCPIDENT_PROGRAM, DHCPIDENT_SERVICE, {}, ""};
     }();
     return target;
 }
@@ -162,14 +167,15 @@ running_program::running_program(const program_setup& setup) {
     const target_program& target = program_under_test();
     // Under an emulator the program is opened by the emulator, by its
     // descriptor's name: that descriptor stays open across the exec.
-    const int program =
-        open(target.path.c_str(), O_RDONLY | (target.emulator.empty() ? O_CLOEXEC : 0));
-    if (program < 0) throw std::runtime_error("open " + target.path);
+    const std::string& path = setup.service ? target.service_path : target.path;
+    const int program = open(path.c_str(), O_RDONLY | (target.emulator.empty() ? O_CLOEXEC : 0));
+    if (program < 0) throw std::runtime_error("open " + path);
     const std::string program_path = "/proc/self/fd/" + std::to_string(program);
     std::vector<std::string> words = target.emulator;
     if (!target.root.empty()) words.insert(words.end(), {"-L", target_root_dir});
     const std::string exec_path = words.empty() ? program_path : words[0];
-    words.push_back(words.empty() ? "dhcpident" : program_path);
+    words.push_back(words.empty() ? (setup.service ? "dhcpident-capture" : "dhcpident")
+                                  : program_path);
     words.insert(words.end(), setup.args.begin(), setup.args.end());
     std::vector<char*> argv;
     for (std::string& w : words) argv.push_back(w.data());

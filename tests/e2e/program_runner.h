@@ -25,6 +25,7 @@ enum class output_to {
 };
 
 struct program_setup {
+    bool service = false;                   // dhcpident-capture, not dhcpident
     std::vector<std::string> args;          // argv[1..]
     std::optional<std::string> capture;     // bytes at /tmp/capfileall.pcap; none: no file
     mode_t capture_mode = 0644;             // owner and group stay root
@@ -81,6 +82,7 @@ public:
     long anonymous_kib() const;
 
     void send(int signal_number);
+    pid_t pid() const { return pid_; }
     program_result finish();
 
 private:
@@ -106,6 +108,7 @@ program_result run_program(const program_setup& setup);
 // -L), the second with none.
 struct target_program {
     std::string path;
+    std::string service_path;  // its dhcpident-capture
     std::vector<std::string> emulator;
     std::string root;
 };

@@ -1,6 +1,7 @@
 #include "frame_builder.h"
 
 #include <algorithm>
+#include <string>
 
 namespace testkit {
 namespace {
@@ -123,6 +124,65 @@ std::vector<mac_address> fnv_colliding_addresses(std::size_t count) {
         }
     }
     return found;
+}
+
+mac_address client(std::uint8_t n) { return {0x02, 0x00, 0x00, 0x00, 0x01, n}; }
+
+dhcp_frame request_from(std::uint8_t n, bytes options) {
+    dhcp_frame f;
+    f.client = client(n);
+    f.options = std::move(options);
+    return f;
+}
+
+std::vector<bytes> mixed_frames() {
+    const std::string long_value(255, 'L');
+    std::string every_byte;
+    for (int c = 1; c < 256; ++c) every_byte += static_cast<char>(c);
+    std::vector<bytes> frames;
+    auto add = [&](const dhcp_frame& f) { frames.push_back(build(f)); };
+
+    dhcp_frame tagged = request_from(2, concat({option(12, "tagged"), option(55, bytes{1, 3, 6}),
+                                                relay_agent_option(7, 1, 2, {9, 8, 7, 6, 5, 4})}));
+    tagged.vlan_tci = 0x1007;  // DEI set: VLAN 7
+    add(request_from(5, option(12, "first of five")));
+    add(tagged);
+    dhcp_frame discover_only = request_from(9);
+    discover_only.message_type = 1;
+    add(discover_only);
+    add(request_from(3, concat({option(12, "it's $(reboot) `id`\n'x'"),
+                                option(60, "vendor \"q\" \\ \x01\x1f\x7f")})));
+    add(request_from(4, concat({option(12, "\xff\xfe caf\xc3\xa9 \xc3"), option(60, long_value)})));
+    dhcp_frame short_address = request_from(6, option(12, "three bytes"));
+    short_address.hlen = 3;
+    add(short_address);
+    dhcp_frame no_address = request_from(7, option(12, "no address"));
+    no_address.hlen = 0;
+    add(no_address);
+    add(request_from(5, concat({option(12, "last of five"), option(50, bytes{10, 0, 0, 5}),
+                                option(12, "x")})));  // a later, shorter host name
+    add(request_from(8, option(12, every_byte.substr(0, 255))));
+    // Cut inside its options: what came before the cut still counts.
+    bytes cut = build(request_from(10, concat({option(12, "cut"), option(60, long_value)})));
+    cut.resize(cut.size() - 100);
+    frames.push_back(cut);
+    // Cut before its options: no request at all.
+    bytes too_short = build(request_from(11));
+    too_short.resize(200);
+    frames.push_back(too_short);
+    add(request_from(3, option(12, long_value)));  // grows past what client 3 sent before
+    // Frames larger than usual, padded far behind the end option.
+    for (const char* host : {"big, first", "big, then this longer name"}) {
+        dhcp_frame big = request_from(12, concat({option(12, host), option(55, bytes{1, 3}),
+                                                  relay_agent_option(9, 2, 3, {1, 1, 1, 1, 1, 1})}));
+        big.vlan_tci = 9;
+        bytes frame = build(big);
+        frame.resize(2000);  // padded behind the end option
+        frames.push_back(frame);
+    }
+    frames.push_back(non_dhcp_frame(1));
+    add(request_from(2, option(12, "tagged no more")));
+    return frames;
 }
 
 }  // namespace testkit

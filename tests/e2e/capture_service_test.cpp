@@ -1,0 +1,362 @@
+// dhcpident-capture: the capture it writes reports what the whole capture
+// reports; past its bounds it drops the oldest; and, live on a veth pair of
+// a network namespace of its own, it runs as nobody, publishes whole files,
+// keeps its clients over a restart and lets the kernel drop the rest.
+#include <gtest/gtest.h>
+
+#include <dirent.h>
+#include <linux/if_packet.h>
+#include <net/if.h>
+#include <sched.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <filesystem>
+#include <memory>
+#include <thread>
+
+#include "capture_writer.h"
+#include "driver/live_capture.h"
+#include "e2e_fixture.h"
+#include "frame_builder.h"
+#include "program_runner.h"
+
+namespace {
+
+using namespace e2e;
+using testkit::bytes;
+
+// A directory outside the runs' private /tmp, open to all as /tmp is.
+struct shared_dir {
+    std::string path;
+    shared_dir() {
+        char name[] = "/var/tmp/dhcpident-service.XXXXXX";
+        path = mkdtemp(name);
+        chmod(path.c_str(), 01777);
+    }
+    ~shared_dir() { std::filesystem::remove_all(path); }
+};
+
+// The frames of a capture; whole is false when libpcap found it torn.
+std::vector<bytes> frames_of(const std::string& capture, bool* whole = nullptr) {
+    std::vector<bytes> frames;
+    char error[PCAP_ERRBUF_SIZE];
+    std::FILE* file = fmemopen(const_cast<char*>(capture.data()), capture.size(), "rb");
+    pcap_t* p = file != nullptr ? pcap_fopen_offline(file, error) : nullptr;
+    int got = -1;
+    pcap_pkthdr* header;
+    const u_char* data;
+    while (p != nullptr && (got = pcap_next_ex(p, &header, &data)) == 1) {
+        frames.emplace_back(data, data + header->caplen);
+    }
+    if (whole != nullptr) *whole = got == PCAP_ERROR_BREAK;
+    if (p != nullptr) pcap_close(p);
+    else if (file != nullptr) std::fclose(file);
+    return frames;
+}
+
+// What the reader says of capture: --all, --json --all, then the default
+// report of each client --all names.
+std::string reports_on(const std::string& capture) {
+    std::string said;
+    for (const std::vector<std::string>& args : {std::vector<std::string>{"--all"}, {"--json", "--all"}}) {
+        const program_result r = run_program(EndToEndTest::with_capture(capture, args));
+        said += r.out + "status " + std::to_string(r.status) + "\n";
+    }
+    const std::string all = run_program(EndToEndTest::with_capture(capture, {"--all"})).out;
+    for (std::size_t at = 0; (at = all.find("mac='", at)) != std::string::npos;) {
+        const std::size_t end = all.find("'\n", at + 5);
+        const program_result r = run_program(EndToEndTest::with_capture(capture, {all.substr(at + 5, end - at - 5)}));
+        said += r.out + "status " + std::to_string(r.status) + "\n";
+        at = end;
+    }
+    return said;
+}
+
+// The service's -r over capture: its output's bytes, and how it ended.
+std::string compacted(const std::string& capture, std::vector<std::string> args, program_result& r) {
+    shared_dir dir;
+    program_setup s = EndToEndTest::with_capture(capture, std::move(args));
+    s.service = true;
+    s.args.insert(s.args.end(), {"-r", "/tmp/capfileall.pcap", "-w", dir.path + "/out.pcap"});
+    r = run_program(s);
+    return testkit::load(dir.path + "/out.pcap");
+}
+
+class CaptureServiceTest : public EndToEndTest {};
+
+// Generated captures, the sample, and the shared corpus (one in eight files
+// under an emulator): the reader's every answer on the compacted capture is
+// its answer on the whole one.
+TEST_F(CaptureServiceTest, CorpusAndGeneratedCapturesReportTheSameCompacted) {
+    std::vector<std::pair<std::string, std::string>> captures{
+        {"mixed", testkit::capture_of(testkit::mixed_frames())},
+        {"sample", testkit::load(DHCPIDENT_SAMPLES "/sample.pcap")}};
+    std::vector<bytes> raw;
+    for (const bytes& frame : testkit::mixed_frames()) {
+        if (frame.size() > 14) raw.emplace_back(frame.begin() + 14, frame.end());
+    }
+    captures.emplace_back("raw IP", testkit::capture_of(raw, DLT_RAW));
+    if (DIR* dir = opendir(DHCPIDENT_CAPTURES)) {
+        std::vector<std::string> names;
+        while (const dirent* entry = readdir(dir)) {
+            if (entry->d_name[0] != '.') names.push_back(entry->d_name);
+        }
+        closedir(dir);
+        std::sort(names.begin(), names.end());
+        for (std::size_t i = 0; i < names.size(); i += emulated() ? 8 : 1) {
+            captures.emplace_back(names[i], testkit::load(DHCPIDENT_CAPTURES "/" + names[i]));
+        }
+    }
+    int with_clients = 0;
+    for (const auto& [name, capture] : captures) {
+        const std::string whole = reports_on(capture);
+        if (whole.find("status 1") != std::string::npos) continue;  // no capture libpcap reads
+        program_result r;
+        const std::string out = compacted(capture, {"--max-memory=64M"}, r);
+        ASSERT_EQ(r.status, 0) << name << "\n" << r.err;
+        EXPECT_TRUE(reports_on(out) == whole) << name;
+        with_clients += whole.find("mac='") != std::string::npos;
+    }
+    std::printf("capture service: %zu captures compacted, %d with clients, each reported the same\n",
+                captures.size(), with_clients);
+}
+
+// 50,000 clients, one request each, and one client that asks again every
+// fifty: past either bound the oldest are dropped, the newest kept in
+// the order of first requests, the one that kept asking among them.
+TEST_F(CaptureServiceTest, PastItsBoundsTheClientsWhoseLastRequestIsOldestGo) {
+    testkit::capture_writer writer(DLT_EN10MB, 1518);
+    auto request_of = [](std::uint32_t n) {
+        testkit::dhcp_frame f;
+        f.client = {0x02, 0x10, 0, static_cast<std::uint8_t>(n >> 16), static_cast<std::uint8_t>(n >> 8),
+                    static_cast<std::uint8_t>(n)};
+        f.options = testkit::option(12, "host " + std::to_string(n));
+        return testkit::build(f);
+    };
+    for (std::uint32_t n = 0; n < 50000; ++n) {
+        writer.add(request_of(n));
+        if (n % 50 == 49) writer.add(request_of(0));
+    }
+    const std::string capture = writer.finish();
+    for (const auto& [bound, limits] : {std::pair{"--max-memory=1M", "65536 clients and 1048576 bytes"},
+                                        std::pair{"--max-clients=100", "100 clients and 2097152 bytes"}}) {
+        program_result r;
+        const std::string out = compacted(capture, {bound}, r);
+        const std::vector<bytes> frames = frames_of(out);
+        ASSERT_GT(frames.size(), 2u) << bound;
+        EXPECT_EQ(r.status, 0) << bound;
+        EXPECT_LE(out.size(), std::size_t{1} << 20) << bound;
+        EXPECT_EQ(frames[0], request_of(0)) << bound;
+        const std::uint32_t first = 50000 - static_cast<std::uint32_t>(frames.size() - 1);
+        for (std::size_t i = 1; i < frames.size(); ++i) {
+            ASSERT_EQ(frames[i], request_of(first + static_cast<std::uint32_t>(i - 1))) << bound << " " << i;
+        }
+        if (std::string(bound) == "--max-clients=100") {
+            EXPECT_EQ(frames.size(), 100u);
+        }
+        EXPECT_EQ(r.err, "Warning: Dropped " + std::to_string(first - 1) +
+                             " clients whose last request was oldest, to keep within " + limits + "\n");
+    }
+}
+
+TEST_F(CaptureServiceTest, ACommandLineItCannotServeEndsInAnError) {
+    const std::string sample = testkit::load(DHCPIDENT_SAMPLES "/sample.pcap");
+    const std::string either = "Error: expected -i INTERFACE or -r FILE, not both (see --help)\n";
+    const std::vector<std::pair<std::vector<std::string>, std::string>> rows{
+        {{}, either},
+        {{"-r", "/tmp/capfileall.pcap", "-i", "veth1"}, either},
+        {{"-r"}, "Error: -r takes an argument (see --help)\n"},
+        {{"--interval=0", "-r", "x"}, "Error: --interval takes a number from 1 to 3600\n"},
+        {{"--interval=3601", "-r", "x"}, "Error: --interval takes a number from 1 to 3600\n"},
+        {{"--max-clients=16777217", "-r", "x"}, "Error: --max-clients takes a number from 1 to 16777216\n"},
+        {{"-x"}, "Error: Unknown option -x (see --help)\n"},
+        {{"-r", "/tmp/none"}, "Error: Unable to open capture /tmp/none: No such file or directory\n"},
+        {{"-r", "/tmp/capfileall.pcap", "-w", "/tmp"}, "Error: Unable to write /tmp: Is a directory\n"},
+        {{"-r", "/tmp/capfileall.pcap", "-w", "/tmp/no/file"},
+         "Error: Unable to write /tmp/no/file: No such file or directory\n"},
+    };
+    for (const auto& [args, error] : rows) {
+        program_setup s = with_capture(sample, args);
+        s.service = true;
+        const program_result r = run_program(s);
+        EXPECT_EQ(r.err, error) << args.size();
+        EXPECT_EQ(r.status, 1) << error;
+        EXPECT_EQ(r.out, "");
+    }
+}
+
+// Live, on veth1 of a veth pair in a network namespace of the test's own
+// (each test runs in a process of its own): frames sent on veth0 reach it.
+// qemu-user lacks the SIOCETHTOOL ioctl with which libpcap opens an
+// interface: the router programs are not run live.
+class LiveCaptureTest : public EndToEndTest {
+protected:
+    void SetUp() override {
+        EndToEndTest::SetUp();
+        if (IsSkipped()) return;
+        if (emulated()) GTEST_SKIP() << "qemu-user cannot open a live capture (SIOCETHTOOL)";
+        ASSERT_EQ(unshare(CLONE_NEWNET), 0);
+        ASSERT_EQ(std::system("ip link add veth0 type veth peer name veth1 && ip link set veth0 up && "
+                              "ip link set veth1 up"), 0);
+        sender_ = socket(AF_PACKET, SOCK_RAW, 0);
+        sockaddr_ll to{};
+        to.sll_family = AF_PACKET;
+        to.sll_ifindex = static_cast<int>(if_nametoindex("veth0"));
+        ASSERT_EQ(bind(sender_, reinterpret_cast<sockaddr*>(&to), sizeof to), 0);
+    }
+    void TearDown() override {
+        if (sender_ >= 0) close(sender_);
+    }
+    void send(const bytes& frame) { ASSERT_EQ(::send(sender_, frame.data(), frame.size(), 0), ssize_t(frame.size())); }
+    std::unique_ptr<running_program> start(std::vector<std::string> options = {}) {
+        program_setup s;
+        s.service = true;
+        s.args = {"-i", "veth1", "-w", output()};
+        s.args.insert(s.args.end(), options.begin(), options.end());
+        auto program = std::make_unique<running_program>(s);
+        // Started once it runs as nobody, its first file in place.
+        const std::string status = "/proc/" + std::to_string(program->pid()) + "/status";
+        for (int i = 0; i < 500 && testkit::load(status).find("Uid:\t65534") == std::string::npos; ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        return program;
+    }
+    std::string output() const { return dir_.path + "/capfileall.pcap"; }
+    // Waits up to two intervals of 1 s, and a little, for the output to
+    // hold count frames.
+    std::string output_with(std::size_t count) {
+        std::string out;
+        for (int i = 0; i < 250 && frames_of(out = testkit::load(output())).size() != count; ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        return out;
+    }
+    shared_dir dir_;
+    int sender_ = -1;
+};
+
+// Also: a link at the path is replaced, its target untouched; a request to
+// another port, which the reader would take, never leaves the kernel.
+TEST_F(LiveCaptureTest, ItRunsAsNobodyAndARestartKeepsItsClients) {
+    const std::string target = dir_.path + "/target";
+    ASSERT_TRUE(testkit::save(target, "untouched"));
+    ASSERT_EQ(symlink(target.c_str(), output().c_str()), 0);
+    auto service = start();
+    std::string status = testkit::load("/proc/" + std::to_string(service->pid()) + "/status");
+    for (const char* line : {"Uid:\t65534\t65534\t65534\t65534\n", "Gid:\t65534\t65534\t65534\t65534\n",
+                             "CapInh:\t0000000000000000\n", "CapPrm:\t0000000000000000\n",
+                             "CapEff:\t0000000000000000\n", "CapBnd:\t0000000000000000\n",
+                             "CapAmb:\t0000000000000000\n", "NoNewPrivs:\t1\n"}) {
+        EXPECT_NE(status.find(line), std::string::npos) << line << status;
+    }
+    const std::size_t at = status.find("Groups:");
+    const std::string groups = status.substr(at, status.find('\n', at) - at);
+    EXPECT_EQ(groups.find_first_of("0123456789"), std::string::npos) << groups;
+    struct stat link;
+    EXPECT_TRUE(lstat(output().c_str(), &link) == 0 && S_ISREG(link.st_mode));
+    EXPECT_EQ(testkit::load(target), "untouched");
+
+    std::vector<bytes> frames;  // those a 1500-byte MTU carries: 8 clients
+    for (const bytes& frame : testkit::mixed_frames()) {
+        if (frame.size() <= 1514) frames.push_back(frame);
+    }
+    bytes other_port = testkit::build(testkit::request_from(200));
+    other_port[37] = 68;  // UDP destination port 68
+    for (const bytes& frame : frames) send(frame);
+    send(other_port);
+    const std::string expected = reports_on(testkit::capture_of(frames));
+    EXPECT_TRUE(reports_on(output_with(8)) == expected);
+    service->send(SIGTERM);
+    const program_result ended = service->finish();
+    EXPECT_EQ(ended.status, 0) << ended.err;
+
+    service = start();
+    EXPECT_TRUE(reports_on(testkit::load(output())) == expected);
+    std::vector<bytes> more = frames;
+    more.push_back(testkit::build(testkit::request_from(100)));
+    send(more.back());
+    EXPECT_TRUE(reports_on(output_with(9)) == reports_on(testkit::capture_of(more)));
+    // A lost interface ends it, the last file whole.
+    ASSERT_EQ(std::system("ip link del veth0"), 0);
+    const program_result lost = service->finish();
+    EXPECT_EQ(lost.status, 1);
+    EXPECT_EQ(lost.err.rfind("Error: Lost interface veth1: ", 0), 0u) << lost.err;
+    EXPECT_EQ(frames_of(testkit::load(output())).size(), 9u);
+}
+
+// 50,000 new clients while a reader reads the file again and again: each
+// read finds it whole, and the service's memory and its file stay within
+// --max-memory. Then the kernel filter, against libpcap's own compilation.
+TEST_F(LiveCaptureTest, AFloodStaysWithinItsBoundsAndNoReadFindsAFileTorn) {
+    auto service = start({"--max-memory=1M"});
+    const long before = service->anonymous_kib();
+    int reads = 0, torn = 0;
+    for (std::uint32_t n = 0; n < 50000; ++n) {
+        testkit::dhcp_frame f;
+        f.client = {0x02, 0x20, 0, static_cast<std::uint8_t>(n >> 16), static_cast<std::uint8_t>(n >> 8),
+                    static_cast<std::uint8_t>(n)};
+        send(testkit::build(f));
+        if (n % 50 != 49) continue;
+        bool whole = false;
+        frames_of(testkit::load(output()), &whole);
+        ++reads;
+        torn += !whole;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(2200));
+    const long growth = service->anonymous_kib() - before;
+    EXPECT_EQ(torn, 0) << reads;
+    EXPECT_LE(testkit::load(output()).size(), std::size_t{1} << 20);
+#ifndef DHCPIDENT_SANITIZED
+    EXPECT_LE(growth, 1024 + 256);
+#endif
+    std::printf("capture service: 50,000 clients live, --max-memory=1M: %ld KiB more memory, %d reads, "
+                "none torn\n", growth, reads);
+    service->send(SIGTERM);
+    const program_result r = service->finish();
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err.rfind("Warning: Dropped ", 0), 0u) << r.err;
+
+    char error[PCAP_ERRBUF_SIZE];
+    pcap_t* live = pcap_create("veth1", error);
+    pcap_set_snaplen(live, static_cast<int>(dhcpident::live_snaplen));
+    ASSERT_GE(pcap_activate(live), 0);
+    bpf_program compiled;
+    ASSERT_EQ(pcap_compile(live, &compiled, dhcpident::dhcp_filter_expression, 1, PCAP_NETMASK_UNKNOWN), 0);
+    const bpf_program kept = dhcpident::dhcp_filter_program();
+    ASSERT_EQ(compiled.bf_len, kept.bf_len);
+    for (unsigned i = 0; i < kept.bf_len; ++i) {
+        const bpf_insn &a = compiled.bf_insns[i], &b = kept.bf_insns[i];
+        EXPECT_TRUE(a.code == b.code && a.jt == b.jt && a.jf == b.jf && a.k == b.k) << i;
+    }
+    pcap_freecode(&compiled);
+    pcap_close(live);
+}
+
+TEST_F(LiveCaptureTest, AnInterfaceItCannotOpenEndsInAnError) {
+    const std::vector<std::pair<std::vector<std::string>, std::string>> rows{
+        {{"-i", "veth9"}, "Error: Unable to open interface veth9: No such device exists\n"},
+        {{"-i", "veth1", "-i", "lo"}, "Error: Unable to open interface lo: That device is not up\n"},
+    };
+    for (const auto& [args, error] : rows) {
+        program_setup s;
+        s.service = true;
+        s.args = args;
+        const program_result r = run_program(s);
+        EXPECT_EQ(r.err, error);
+        EXPECT_EQ(r.status, 1);
+    }
+    program_setup s;
+    s.service = true;
+    s.args = {"-i", "veth1"};
+    s.run_as = 1000;
+    const program_result r = run_program(s);
+    EXPECT_EQ(r.err, "Error: You need to have root privileges\n");
+    EXPECT_EQ(r.status, 1);
+}
+
+}  // namespace
