@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Opens the opkg package of a device build as opkg would and checks it: its
 # three members, the control fields against the recipe and the project's
-# version, and that the program inside, root's and 0755 at
-# ./usr/sbin/dhcpident, is byte for byte DEVICE_DIR/dhcpident.stripped, the
-# program the device suite runs.
+# version, the conffiles and install scripts, and that each file inside,
+# root's, is byte for byte what the device suite runs
+# (DEVICE_DIR/dhcpident.stripped, dhcpident-capture.stripped) or the
+# recipe installs (the init script and the configuration).
 # Usage: scripts/check-package.sh DEVICE_DIR
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -33,12 +34,21 @@ expect Depends "libc, libpcap1"
 expect License BSD-2-Clause
 expect Section net
 expect Architecture mips_24kc
-expect Installed-Size "$(stat -c %s "$dir/dhcpident.stripped")"
+installed=$(cat "$dir/dhcpident.stripped" "$dir/dhcpident-capture.stripped" packaging/openwrt/files/* | wc -c)
+expect Installed-Size "$installed"
+control_members=$(tar -tzf "$work/control.tar.gz" | sort | tr '\n' ' ')
+[ "$control_members" = "./conffiles ./control ./postinst ./prerm " ] || fail "control: $control_members"
+[ "$(tar -xzOf "$work/control.tar.gz" ./conffiles)" = /etc/config/dhcpident ] || fail "conffiles"
+tar -xzOf "$work/control.tar.gz" ./postinst | grep -q '^default_postinst \$0 \$@$' || fail "postinst"
 [ -n "$(field Source)" ] || fail "no Source"
 [ -n "$(field Description)" ] || fail "no Description"
-listing=$(tar -tvzf "$work/data.tar.gz" | awk '$1 ~ /^-/ { print $1, $2, $NF }')
-[ "$listing" = "-rwxr-xr-x 0/0 ./usr/sbin/dhcpident" ] || fail "data: $listing"
-tar -xzf "$work/data.tar.gz" -C "$work" ./usr/sbin/dhcpident
-cmp -s "$work/usr/sbin/dhcpident" "$dir/dhcpident.stripped" || fail "the program inside is not $dir/dhcpident.stripped"
-[ "$status" -eq 0 ] && echo "package: $package holds $dir/dhcpident.stripped as ./usr/sbin/dhcpident, $version, depends on libc, libpcap1"
+listing=$(tar -tvzf "$work/data.tar.gz" | awk '$1 ~ /^-/ { print $1, $2, $NF }' | sort | tr '\n' ';')
+[ "$listing" = "-rw------- 0/0 ./etc/config/dhcpident;-rwxr-xr-x 0/0 ./etc/init.d/dhcpident;-rwxr-xr-x 0/0 ./usr/sbin/dhcpident;-rwxr-xr-x 0/0 ./usr/sbin/dhcpident-capture;" ] ||
+    fail "data: $listing"
+tar -xzf "$work/data.tar.gz" -C "$work"
+for pair in usr/sbin/dhcpident:"$dir/dhcpident.stripped" usr/sbin/dhcpident-capture:"$dir/dhcpident-capture.stripped" \
+    etc/init.d/dhcpident:packaging/openwrt/files/dhcpident.init etc/config/dhcpident:packaging/openwrt/files/dhcpident.config; do
+    cmp -s "$work/${pair%%:*}" "${pair#*:}" || fail "./${pair%%:*} inside is not ${pair#*:}"
+done
+[ "$status" -eq 0 ] && echo "package: $package holds $dir/dhcpident.stripped and dhcpident-capture.stripped, the init script and the configuration, $version, depends on libc, libpcap1"
 exit $status

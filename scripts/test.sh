@@ -31,7 +31,7 @@ suite() {  # suite NAME BUILD_DIR CMAKE_ARGS...
     local start=$SECONDS
     ctest --test-dir "$dir" --output-on-failure -j"$jobs"
     echo "$name suite: $((SECONDS - start)) s"
-    grep -hE '^(capture corpus|signals|package):' "$dir/Testing/Temporary/LastTest.log" || true
+    grep -hE '^(capture corpus|capture service|signals|package|init script):' "$dir/Testing/Temporary/LastTest.log" || true
 }
 
 echo "== device programs"
