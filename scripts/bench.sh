@@ -10,7 +10,11 @@
 #     the way scripts ask today, against one --all;
 #   - --all on BENCH_COLLIDING (default 65536) clients, each twice, whose
 #     addresses collide in the client index's old unkeyed hash, against as
-#     many clients with random addresses.
+#     many clients with random addresses;
+#   - dhcpident-capture -r on the capture against the one-pass floor;
+#   - the live dhcpident-capture on a veth pair in a network namespace of
+#     its own: CPU seconds and peak memory for BENCH_LIVE (default 100,000)
+#     requests from as many addresses.
 # With BENCH_BASELINE=PROGRAM (an earlier build, outside /tmp), --all of
 # both is run alternately too, and on the colliding clients.
 # Prints median wall and CPU seconds, peak memory and the ratios.
@@ -25,7 +29,8 @@ clients=${BENCH_CLIENTS:-100}
 dir=build-bench
 cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=Release -DDHCPIDENT_BUILD_TESTS=OFF \
     -DDHCPIDENT_BUILD_BENCH=ON -DDHCPIDENT_BUILD_TOOLS=OFF >/dev/null
-cmake --build "$dir" -j"$(nproc)" --target dhcpident bench_gen_capture bench_floor bench_measure >/dev/null
+cmake --build "$dir" -j"$(nproc)" --target dhcpident dhcpident-capture bench_gen_capture bench_floor \
+    bench_measure bench_send_requests >/dev/null
 capture=$dir/bench-$frames.pcap
 [ -f "$capture" ] || "$dir/bench/bench_gen_capture" "$frames" 1 "$capture"
 # Measured from memory: on a machine that drops its page cache eagerly, a
@@ -77,6 +82,7 @@ declare -A commands=(
     [all]="$dir/dhcpident --all"
     [floor1]="$dir/bench/bench_floor /tmp/capfileall.pcap 1"
     [before]="$baseline --all"
+    [compact]="$dir/dhcpident-capture --max-memory=64M -r /tmp/capfileall.pcap -w /tmp/out.pcap"
 )
 
 echo "capture: $frames frames, $(stat -c %s "$capture") bytes (read from $(dirname "$capture")); $pairs pairs; CPU: $(sed -n 's/^model name\s*: //p' /proc/cpuinfo | head -n 1)"
@@ -96,6 +102,32 @@ if [ -n "$baseline" ]; then
     report all before
     echo "cpu ratio --all/--all of $baseline: $(ratio all before) (median of pairwise ratios)"
 fi
+
+compare compact floor1
+report compact floor1
+echo "cpu ratio dhcpident-capture -r/one-pass floor: $(ratio compact floor1) (median of pairwise ratios; goal at most 1.5)"
+
+# The live service under a flood: every request from an address of its own.
+live=${BENCH_LIVE:-100000}
+unshare --net --mount --propagation private sh -c '
+    set -e
+    ip link add veth0 type veth peer name veth1
+    ip link set veth0 up
+    ip link set veth1 up
+    mount -t tmpfs -o mode=1777 dhcpident-live /tmp
+    "$1/dhcpident-capture" -i veth1 2>/tmp/err &
+    pid=$!
+    sleep 1
+    "$1/bench/bench_send_requests" veth0 "$2"
+    sleep 2
+    set -- $(cut -d" " -f14,15 "/proc/$pid/stat") $(sed -n "s/^VmHWM: *//p" "/proc/$pid/status")
+    kill -TERM "$pid"
+    wait "$pid"
+    printf "live service: %s s cpu, peak memory %s %s, file %s bytes\n" \
+        "$(awk -v u="$1" -v s="$2" -v t="$(getconf CLK_TCK)" "BEGIN { printf \"%.2f\", (u + s) / t }")" \
+        "$3" "$4" "$(stat -c %s /tmp/capfileall.pcap)"
+    grep -c "^Warning: Dropped" /tmp/err | sed "s/^/live service: drop warnings: /"
+' sh "$dir" "$live" | sed "s/^live service:/live service, $live requests from as many addresses:/"
 
 # Addresses prepared against the old index hash, against random ones.
 colliding=${BENCH_COLLIDING:-65536}
