@@ -299,9 +299,8 @@ void link_newest(client_table& table, std::uint32_t n) {
 // Drops the client whose last entry is oldest, unless it is the only one
 // and keep_newest says the newest stays: its slot is filled from behind
 // (the slots after it that may move closer to their own slot do), its block
-// becomes a hole, its number stays unused. Compacts once holes hold a
-// chunk's worth, so that dropping gives memory back. False when none was
-// dropped.
+// becomes a hole (given back when the chunks are next compacted), its
+// number stays unused. False when none was dropped.
 bool drop_oldest_client(client_table& table, bool keep_newest) {
     const std::uint32_t n = table.oldest;
     if (n == no_owner || (keep_newest && n == table.newest)) return false;
@@ -326,7 +325,6 @@ bool drop_oldest_client(client_table& table, bool keep_newest) {
     table.records[n] = nullptr;
     --table.live;
     ++table.dropped;
-    if (table.hole_bytes >= table.chunk_bytes) compact(table);
     return true;
 }
 

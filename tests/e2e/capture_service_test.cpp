@@ -4,7 +4,6 @@
 // keeps its clients over a restart and lets the kernel drop the rest.
 #include <gtest/gtest.h>
 
-#include <dirent.h>
 #include <linux/if_packet.h>
 #include <net/if.h>
 #include <sched.h>
@@ -17,6 +16,7 @@
 #include <chrono>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <thread>
 
 #include "capture_writer.h"
@@ -63,27 +63,32 @@ std::vector<bytes> frames_of(const std::string& capture, bool* whole = nullptr) 
 // report of each client --all names.
 std::string reports_on(const std::string& capture) {
     std::string said;
-    for (const std::vector<std::string>& args : {std::vector<std::string>{"--all"}, {"--json", "--all"}}) {
+    auto ask = [&](const std::vector<std::string>& args) {
         const program_result r = run_program(EndToEndTest::with_capture(capture, args));
         said += r.out + "status " + std::to_string(r.status) + "\n";
-    }
-    const std::string all = run_program(EndToEndTest::with_capture(capture, {"--all"})).out;
-    for (std::size_t at = 0; (at = all.find("mac='", at)) != std::string::npos;) {
-        const std::size_t end = all.find("'\n", at + 5);
-        const program_result r = run_program(EndToEndTest::with_capture(capture, {all.substr(at + 5, end - at - 5)}));
-        said += r.out + "status " + std::to_string(r.status) + "\n";
-        at = end;
+        return r.out;
+    };
+    const std::string all = ask({"--all"});
+    ask({"--json", "--all"});
+    for (std::size_t at = 0; (at = all.find("mac='", at)) != std::string::npos; at += 5) {
+        ask({all.substr(at + 5, all.find("'\n", at + 5) - at - 5)});
     }
     return said;
+}
+
+program_setup service(std::vector<std::string> args, std::optional<std::string> capture = {}) {
+    program_setup s;
+    s.service = true;
+    s.args = std::move(args);
+    s.capture = std::move(capture);
+    return s;
 }
 
 // The service's -r over capture: its output's bytes, and how it ended.
 std::string compacted(const std::string& capture, std::vector<std::string> args, program_result& r) {
     shared_dir dir;
-    program_setup s = EndToEndTest::with_capture(capture, std::move(args));
-    s.service = true;
-    s.args.insert(s.args.end(), {"-r", "/tmp/capfileall.pcap", "-w", dir.path + "/out.pcap"});
-    r = run_program(s);
+    args.insert(args.end(), {"-r", "/tmp/capfileall.pcap", "-w", dir.path + "/out.pcap"});
+    r = run_program(service(args, capture));
     return testkit::load(dir.path + "/out.pcap");
 }
 
@@ -101,16 +106,8 @@ TEST_F(CaptureServiceTest, CorpusAndGeneratedCapturesReportTheSameCompacted) {
         if (frame.size() > 14) raw.emplace_back(frame.begin() + 14, frame.end());
     }
     captures.emplace_back("raw IP", testkit::capture_of(raw, DLT_RAW));
-    if (DIR* dir = opendir(DHCPIDENT_CAPTURES)) {
-        std::vector<std::string> names;
-        while (const dirent* entry = readdir(dir)) {
-            if (entry->d_name[0] != '.') names.push_back(entry->d_name);
-        }
-        closedir(dir);
-        std::sort(names.begin(), names.end());
-        for (std::size_t i = 0; i < names.size(); i += emulated() ? 8 : 1) {
-            captures.emplace_back(names[i], testkit::load(DHCPIDENT_CAPTURES "/" + names[i]));
-        }
+    for (const std::string& name : corpus_names(emulated() ? 8 : 1)) {
+        captures.emplace_back(name, testkit::load(DHCPIDENT_CAPTURES "/" + name));
     }
     int with_clients = 0;
     for (const auto& [name, capture] : captures) {
@@ -181,9 +178,7 @@ TEST_F(CaptureServiceTest, ACommandLineItCannotServeEndsInAnError) {
          "Error: Unable to write /tmp/no/file: No such file or directory\n"},
     };
     for (const auto& [args, error] : rows) {
-        program_setup s = with_capture(sample, args);
-        s.service = true;
-        const program_result r = run_program(s);
+        const program_result r = run_program(service(args, sample));
         EXPECT_EQ(r.err, error) << args.size();
         EXPECT_EQ(r.status, 1) << error;
         EXPECT_EQ(r.out, "");
@@ -214,11 +209,8 @@ protected:
     }
     void send(const bytes& frame) { ASSERT_EQ(::send(sender_, frame.data(), frame.size(), 0), ssize_t(frame.size())); }
     std::unique_ptr<running_program> start(std::vector<std::string> options = {}) {
-        program_setup s;
-        s.service = true;
-        s.args = {"-i", "veth1", "-w", output()};
-        s.args.insert(s.args.end(), options.begin(), options.end());
-        auto program = std::make_unique<running_program>(s);
+        options.insert(options.end(), {"-i", "veth1", "-w", output()});
+        auto program = std::make_unique<running_program>(service(options));
         // Started once it runs as nobody, its first file in place.
         const std::string status = "/proc/" + std::to_string(program->pid()) + "/status";
         for (int i = 0; i < 500 && testkit::load(status).find("Uid:\t65534") == std::string::npos; ++i) {
@@ -338,25 +330,18 @@ TEST_F(LiveCaptureTest, AFloodStaysWithinItsBoundsAndNoReadFindsAFileTorn) {
 }
 
 TEST_F(LiveCaptureTest, AnInterfaceItCannotOpenEndsInAnError) {
-    const std::vector<std::pair<std::vector<std::string>, std::string>> rows{
-        {{"-i", "veth9"}, "Error: Unable to open interface veth9: No such device exists\n"},
-        {{"-i", "veth1", "-i", "lo"}, "Error: Unable to open interface lo: That device is not up\n"},
+    program_setup unprivileged = service({"-i", "veth1"});
+    unprivileged.run_as = 1000;
+    const std::vector<std::pair<program_setup, std::string>> rows{
+        {service({"-i", "veth9"}), "Error: Unable to open interface veth9: No such device exists\n"},
+        {service({"-i", "veth1", "-i", "lo"}), "Error: Unable to open interface lo: That device is not up\n"},
+        {unprivileged, "Error: You need to have root privileges\n"},
     };
-    for (const auto& [args, error] : rows) {
-        program_setup s;
-        s.service = true;
-        s.args = args;
-        const program_result r = run_program(s);
+    for (const auto& [setup, error] : rows) {
+        const program_result r = run_program(setup);
         EXPECT_EQ(r.err, error);
         EXPECT_EQ(r.status, 1);
     }
-    program_setup s;
-    s.service = true;
-    s.args = {"-i", "veth1"};
-    s.run_as = 1000;
-    const program_result r = run_program(s);
-    EXPECT_EQ(r.err, "Error: You need to have root privileges\n");
-    EXPECT_EQ(r.status, 1);
 }
 
 }  // namespace

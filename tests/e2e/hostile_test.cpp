@@ -133,21 +133,9 @@ bool only_link_warnings(const std::string& err) {
 // Every capture of the shared corpus, most of them not DHCP and many of
 // them malformed on purpose: the program ends cleanly on each.
 TEST_F(HostileTest, SharedCaptureCorpusRunsClean) {
-    DIR* dir = opendir(DHCPIDENT_CAPTURES);
-    if (dir == nullptr) GTEST_SKIP() << "no capture corpus at " DHCPIDENT_CAPTURES;
-    std::vector<std::string> names;
-    while (const dirent* entry = readdir(dir)) {
-        if (entry->d_name[0] != '.') names.push_back(entry->d_name);
-    }
-    closedir(dir);
-    ASSERT_FALSE(names.empty()) << "no files read from " DHCPIDENT_CAPTURES;
-    std::sort(names.begin(), names.end());
-    if (emulated()) {
-        // Every tenth file: each run starts an emulator.
-        std::vector<std::string> subset;
-        for (std::size_t i = 0; i < names.size(); i += 10) subset.push_back(names[i]);
-        names.swap(subset);
-    }
+    // Every tenth file under an emulator: each run starts one.
+    const std::vector<std::string> names = corpus_names(emulated() ? 10 : 1);
+    if (names.empty()) GTEST_SKIP() << "no capture corpus at " DHCPIDENT_CAPTURES;
 
     int clean = 0, refused = 0, reported = 0;
     for (const std::string& name : names) {

@@ -16,14 +16,14 @@ network_get_device() {
 NET
 failed=0
 
-# check NAME CONFIG EXPECTED: the procd calls of start_service, then those
-# of service_triggers, one a line.
+# check NAME CONFIG EXPECTED: CONFIG's lines and the procd calls expected
+# of start_service, then of service_triggers, joined by "|".
 check() {
-	printf '%s\n' "$2" >"$root/config"
+	printf '%s\n' "$2" | tr '|' '\n' >"$root/config"
 	got=$(IPKG_INSTROOT=$root sh -c '
 		config_load() { :; }
-		# config_get VAR SECTION OPTION: options and lists of the one
-		# section, from "option NAME VALUE" and "list NAME VALUE" lines.
+		# config_get VAR SECTION OPTION: "option NAME VALUE" and "list NAME
+		# VALUE" lines of the one section.
 		config_get() {
 			v=$(awk -v o="$3" "(\$1 == \"option\" || \$1 == \"list\") && \$2 == o { printf \"%s%s\", s, \$3; s = \" \" }" "$IPKG_INSTROOT/config")
 			eval "$1=\$v"
@@ -35,59 +35,23 @@ check() {
 		done
 		. "$0"
 		start_service 2>&1
-		service_triggers' "$script")
-	if [ "$got" != "$3" ]; then
-		printf 'init script: %s:\n--- expected\n%s\n--- got\n%s\n' "$1" "$3" "$got" >&2
+		service_triggers' "$script" | tr '\n' '|')
+	if [ "$got" != "$3|" ]; then
+		printf 'init script: %s:\n  expected %s\n  got      %s\n' "$1" "$3" "$got" >&2
 		failed=1
 	fi
 }
 
-check "disabled: no instance" "
-option enabled 0
-list network lan" "procd_add_reload_trigger dhcpident
-procd_add_reload_interface_trigger lan"
-
-check "two networks and a device, the bounds" "
-option enabled 1
-list network lan
-list network guest
-list device eth0.5
-option max_clients 1000
-option max_memory 4M
-option interval 5" "procd_open_instance
-procd_set_param command /usr/sbin/dhcpident-capture
-procd_append_param command -i br-lan
-procd_append_param command -i br-guest
-procd_append_param command -i eth0.5
-procd_append_param command --max-clients=1000
-procd_append_param command --max-memory=4M
-procd_append_param command --interval=5
-procd_set_param netdev br-lan br-guest eth0.5
-procd_set_param respawn
-procd_set_param stderr 1
-procd_close_instance
-procd_add_reload_trigger dhcpident
-procd_add_reload_interface_trigger lan
-procd_add_reload_interface_trigger guest"
-
-check "a network without a device, no bounds" "
-option enabled 1
-list network wan
-list network lan" "dhcpident: network wan has no device (yet)
-procd_open_instance
-procd_set_param command /usr/sbin/dhcpident-capture
-procd_append_param command -i br-lan
-procd_set_param netdev br-lan
-procd_set_param respawn
-procd_set_param stderr 1
-procd_close_instance
-procd_add_reload_trigger dhcpident
-procd_add_reload_interface_trigger wan
-procd_add_reload_interface_trigger lan"
-
-check "nothing to capture on" "
-option enabled 1" "dhcpident: no device to capture on
-procd_add_reload_trigger dhcpident"
+open="procd_open_instance|procd_set_param command /usr/sbin/dhcpident-capture"
+close="procd_set_param respawn|procd_set_param stderr 1|procd_close_instance"
+check "disabled: no instance" "option enabled 0|list network lan" \
+	"procd_add_reload_trigger dhcpident|procd_add_reload_interface_trigger lan"
+check "two networks and a device, the bounds" \
+	"option enabled 1|list network lan|list network guest|list device eth0.5|option max_clients 1000|option max_memory 4M|option interval 5" \
+	"$open|procd_append_param command -i br-lan|procd_append_param command -i br-guest|procd_append_param command -i eth0.5|procd_append_param command --max-clients=1000|procd_append_param command --max-memory=4M|procd_append_param command --interval=5|procd_set_param netdev br-lan br-guest eth0.5|$close|procd_add_reload_trigger dhcpident|procd_add_reload_interface_trigger lan|procd_add_reload_interface_trigger guest"
+check "a network without a device, no bounds" "option enabled 1|list network wan|list network lan" \
+	"dhcpident: network wan has no device (yet)|$open|procd_append_param command -i br-lan|procd_set_param netdev br-lan|$close|procd_add_reload_trigger dhcpident|procd_add_reload_interface_trigger wan|procd_add_reload_interface_trigger lan"
+check "nothing to capture on" "option enabled 1" "dhcpident: no device to capture on|procd_add_reload_trigger dhcpident"
 
 [ "$failed" -eq 0 ] && echo "init script: 4 configurations give the procd calls expected"
 exit "$failed"

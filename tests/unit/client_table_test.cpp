@@ -212,3 +212,56 @@ TEST(ClientTableTest, MovedAndCompactedRecordsKeepEachClientsLastRequest) {
 
 }  // namespace
 }  // namespace dhcpident
+
+namespace dhcpident {
+namespace {
+
+// A table that drops, at its client bound and at a memory budget, with
+// 300 addresses asking in a random order: after every request the clients
+// it keeps are those with the newest last requests (all the bound holds,
+// at the client bound), each with its last entry, in the order in which
+// they were (last) taken in.
+TEST(ClientTableTest, ATableThatDropsKeepsTheNewestClientsInTheOrderTheyCame) {
+    for (const client_limits limits : {client_limits{64, default_max_memory}, client_limits{65536, 16 << 10}}) {
+        client_table* table = create_client_table(limits, {3, 4}, table_shape{600, true});
+        std::map<std::uint32_t, std::uint32_t> last, taken_in;  // steps, by client
+        std::uint32_t seed = 99;
+        for (std::uint32_t step = 1; step <= 4000; ++step) {
+            seed = seed * 1103515245 + 12345;
+            const std::uint32_t who = (seed >> 16) % 8 == 0 ? 7 : (seed >> 8) % 300;
+            const address a = client(who);
+            const std::string entry = std::to_string(step) + std::string(seed % 500, 'e');
+            store_outcome outcome;
+            unsigned char* room = store_entry(*table, byte_view(a.data(), a.size()), entry.size(), outcome);
+            ASSERT_NE(room, nullptr) << step;
+            std::memcpy(room, entry.data(), entry.size());
+            taken_in.try_emplace(who, step);
+            last[who] = step;
+            std::vector<std::uint32_t> kept;
+            std::uint32_t oldest_kept = step;
+            byte_view key, stored;
+            for (std::uint32_t i = 0; i < client_count(*table); ++i) {
+                if (!client_entry(*table, i, key, stored)) continue;
+                const std::uint32_t k = key.u8(5) | key.u8(4) << 8;
+                std::string text(stored.size(), '\0');
+                stored.copy_to(0, stored.size(), reinterpret_cast<std::uint8_t*>(text.data()));
+                ASSERT_EQ(std::stoul(text), last[k]) << step;
+                ASSERT_TRUE(kept.empty() || taken_in[kept.back()] < taken_in[k]) << step;
+                kept.push_back(k);
+                oldest_kept = std::min(oldest_kept, last[k]);
+            }
+            for (auto it = taken_in.begin(); it != taken_in.end();) {
+                const bool dropped = std::find(kept.begin(), kept.end(), it->first) == kept.end();
+                ASSERT_FALSE(dropped && last[it->first] > oldest_kept) << step;
+                it = dropped ? taken_in.erase(it) : std::next(it);  // its next request takes it in anew
+            }
+            ASSERT_TRUE(limits.max_clients != 64 || kept.size() == std::min<std::size_t>(64, last.size())) << step;
+        }
+        EXPECT_GT(figures_of(*table).dropped, 0u);
+        EXPECT_LE(figures_of(*table).memory, limits.max_memory);
+        destroy_client_table(table);
+    }
+}
+
+}  // namespace
+}  // namespace dhcpident
