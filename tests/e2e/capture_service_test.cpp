@@ -8,6 +8,7 @@
 #include <net/if.h>
 #include <sched.h>
 #include <signal.h>
+#include <sys/mount.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -195,7 +196,8 @@ protected:
         EndToEndTest::SetUp();
         if (IsSkipped()) return;
         if (emulated()) GTEST_SKIP() << "qemu-user cannot open a live capture (SIOCETHTOOL)";
-        ASSERT_EQ(unshare(CLONE_NEWNET), 0);
+        ASSERT_EQ(unshare(CLONE_NEWNET | CLONE_NEWNS), 0);
+        ASSERT_EQ(mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr), 0);
         ASSERT_EQ(std::system("ip link add veth0 type veth peer name veth1 && ip link set veth0 up && "
                               "ip link set veth1 up"), 0);
         sender_ = socket(AF_PACKET, SOCK_RAW, 0);
@@ -206,6 +208,7 @@ protected:
     }
     void TearDown() override {
         if (sender_ >= 0) close(sender_);
+        umount2(dir_.path.c_str(), MNT_DETACH);  // a file system mounted there
     }
     void send(const bytes& frame) { ASSERT_EQ(::send(sender_, frame.data(), frame.size(), 0), ssize_t(frame.size())); }
     std::unique_ptr<running_program> start(std::vector<std::string> options = {}) {
@@ -219,6 +222,16 @@ protected:
         return program;
     }
     std::string output() const { return dir_.path + "/capfileall.pcap"; }
+    std::vector<bytes> requests(std::uint32_t from, std::uint32_t count) {
+        std::vector<bytes> frames;
+        for (std::uint32_t n = from; n < from + count; ++n) {
+            testkit::dhcp_frame f;
+            f.client = {0x02, 0x20, 0, static_cast<std::uint8_t>(n >> 16), static_cast<std::uint8_t>(n >> 8),
+                        static_cast<std::uint8_t>(n)};
+            frames.push_back(testkit::build(f));
+        }
+        return frames;
+    }
     // Waits up to two intervals of 1 s, and a little, for the output to
     // hold count frames.
     std::string output_with(std::size_t count) {
@@ -288,11 +301,9 @@ TEST_F(LiveCaptureTest, AFloodStaysWithinItsBoundsAndNoReadFindsAFileTorn) {
     auto service = start({"--max-memory=1M"});
     const long before = service->anonymous_kib();
     int reads = 0, torn = 0;
-    for (std::uint32_t n = 0; n < 50000; ++n) {
-        testkit::dhcp_frame f;
-        f.client = {0x02, 0x20, 0, static_cast<std::uint8_t>(n >> 16), static_cast<std::uint8_t>(n >> 8),
-                    static_cast<std::uint8_t>(n)};
-        send(testkit::build(f));
+    const std::vector<bytes> flood = requests(0, 50000);
+    for (std::uint32_t n = 0; n < flood.size(); ++n) {
+        send(flood[n]);
         if (n % 50 != 49) continue;
         bool whole = false;
         frames_of(testkit::load(output()), &whole);
@@ -327,6 +338,25 @@ TEST_F(LiveCaptureTest, AFloodStaysWithinItsBoundsAndNoReadFindsAFileTorn) {
     }
     pcap_freecode(&compiled);
     pcap_close(live);
+}
+
+// The output's file system full at a rewrite: the previous file stays
+// whole, a warning says so, and the last try at SIGTERM is an error.
+TEST_F(LiveCaptureTest, AFullFileSystemLeavesThePreviousFileWhole) {
+    ASSERT_EQ(mount("small", dir_.path.c_str(), "tmpfs", 0, "size=48k,mode=1777"), 0);
+    auto service = start();
+    for (const bytes& frame : requests(0, 20)) send(frame);
+    const std::string twenty = output_with(20);
+    ASSERT_EQ(frames_of(twenty).size(), 20u);
+    for (const bytes& frame : requests(20, 300)) send(frame);
+    std::this_thread::sleep_for(std::chrono::milliseconds(2500));
+    EXPECT_EQ(testkit::load(output()), twenty);
+    service->send(SIGTERM);
+    const program_result r = service->finish();
+    const std::string full = output() + ": No space left on device";
+    EXPECT_EQ(r.err.rfind("Warning: Unable to write " + full + ", trying again in 1 s\n", 0), 0u) << r.err;
+    EXPECT_NE(r.err.find("Error: Unable to write " + full + "\n"), std::string::npos) << r.err;
+    EXPECT_EQ(r.status, 1);
 }
 
 TEST_F(LiveCaptureTest, AnInterfaceItCannotOpenEndsInAnError) {
