@@ -1,12 +1,17 @@
 // A whole capture file, any bytes, through both passes of the capture
-// driver and through the one pass of --all with its reports, in text or
-// JSON. The file is read from memory: the program's fixed path and its
+// driver, through the one pass of --all with its reports, in text or JSON,
+// and through the capture service's -r: its frames kept, at a small bound
+// that drops, and written as a capture to /dev/null. The file is read from memory: the program's fixed path and its
 // privilege drop stay out of the fuzzer.
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <cstdio>
 
 #include "dhcp/all_clients.h"
 #include "dhcp/hash_key.h"
 #include "capture_memory.h"
+#include "driver/capture_file.h"
 #include "driver/capture_pass.h"
 
 using namespace dhcpident;
@@ -28,5 +33,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         print_client_reports(*clients.table, format);
     }
     destroy_client_table(clients.table);
+
+    char error_text[PCAP_ERRBUF_SIZE];
+    if (pcap_t* input = open_capture_bytes(&capture, error_text)) {
+        kept_capture kept{create_frame_table({8, 64 << 10}, random_hash_key(), 2048),
+                          pcap_datalink(input), 14, 0, {}};
+        if (kept.table != nullptr) {
+            read_frames(input, kept);
+            static const int null_fd = open("/dev/null", O_WRONLY);
+            write_kept_capture(null_fd, kept);
+        }
+        destroy_client_table(kept.table);
+        pcap_close(input);
+    }
     return 0;
 }
