@@ -9,10 +9,10 @@
 namespace dhcpident {
 namespace {
 
-// A request's entry in the table: these fields, then its texts, each up to
-// its first zero, as the report reads them (at most 255 bytes each), in
-// the order of length. The address is the client's key.
-struct request_fields {
+// A request's entry in the table: these fields, packed, then its texts,
+// each up to its first zero, as the report reads them (at most 255 bytes
+// each), in the order of length. The address is the client's key.
+struct __attribute__((packed)) request_fields {
     std::uint16_t vlan_id;
     std::uint16_t circuit_vlan;
     std::uint8_t circuit_unit;
@@ -53,7 +53,7 @@ void warn_once(all_clients& clients, store_outcome outcome) {
 }  // namespace
 
 client_table* create_request_table(client_limits limits, hash_key key, const page_source* pages) {
-    return create_client_table(limits, key, table_shape{largest_request_entry, false}, pages);
+    return create_client_table(limits, key, table_shape{largest_request_entry, sizeof(request_fields), false}, pages);
 }
 
 store_outcome store_request(client_table& table, const dhcp_request& request) {
@@ -83,7 +83,7 @@ store_outcome store_request(client_table& table, const dhcp_request& request) {
 bool client_request(const client_table& table, std::uint32_t i, dhcp_request& out) {
     byte_view key, entry;
     if (!client_entry(table, i, key, entry)) return false;
-    request_fields fields;
+    request_fields fields{};
     entry.copy_to(0, sizeof fields, reinterpret_cast<std::uint8_t*>(&fields));
     out = dhcp_request{};
     out.chaddr = key;

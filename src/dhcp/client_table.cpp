@@ -32,13 +32,15 @@ struct client_record {
 
 constexpr std::uint32_t no_owner = 0xFFFFFFFF;
 
-// Room behind a record: what it needs now and some more, so that the
-// small changes between one request of a client and the next (a host name,
-// a lease number) seldom make it grow; rounded so that the next block's
-// header stays aligned.
-constexpr std::size_t room_for(std::size_t needed) {
+// Room behind a record: what it needs now and some more, a quarter of what
+// may change between one request of a client and the next (a host name, a
+// lease number: all but the key and the entry's steady bytes) and 16
+// bytes, so that a record seldom has to grow; rounded so that the next
+// block's header stays aligned.
+constexpr std::size_t room_for(std::size_t needed, std::size_t steady) {
     constexpr std::size_t align = alignof(client_record);
-    return (needed + needed / 4 + 16 + align - 1) / align * align;
+    const std::size_t changing = needed > steady ? needed - steady : 0;
+    return (needed + changing / 4 + 16 + align - 1) / align * align;
 }
 
 std::size_t block_size(const client_record& record) { return sizeof record + record.capacity; }
@@ -95,6 +97,7 @@ struct client_table {
     std::size_t page_bytes;
     client_limits limits;
     std::size_t largest_entry;
+    std::size_t steady_bytes;
     hash_key key;
     bool drop_oldest;
     std::uint32_t count;
@@ -404,7 +407,7 @@ unsigned char* update(client_table& table, const client_slot& slot, byte_view ke
                       std::size_t size, store_outcome& why) {
     const std::uint32_t owner = slot.record - 1;
     if (key.size() + size > table.records[owner]->capacity) {
-        const std::size_t room = room_for(key.size() + size);
+        const std::size_t room = room_for(key.size() + size, key.size() + table.steady_bytes);
         client_record* moved = place_block(table, sizeof(client_record) + room, why);
         client_record* record = table.records[owner];  // where compacting left it
         if (moved == nullptr) {
@@ -451,7 +454,7 @@ unsigned char* insert(client_table& table, std::uint32_t hash, client_slot* slot
         why = store_outcome::crowded;
         return nullptr;
     }
-    const std::size_t room = room_for(key.size() + size);
+    const std::size_t room = room_for(key.size() + size, key.size() + table.steady_bytes);
     client_record* record = place_block(table, sizeof(client_record) + room, why);
     if (record == nullptr) return nullptr;
     *record = client_record{table.count, static_cast<std::uint32_t>(room),
@@ -505,7 +508,7 @@ client_table* create_client_table(client_limits limits, hash_key key, table_shap
     std::size_t chunk_bytes = limits.max_memory / 32;
     const std::size_t page_bytes = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
     const std::size_t largest_block =
-        sizeof(client_record) + room_for(hex_colon_max_bytes + shape.largest_entry);
+        sizeof(client_record) + room_for(hex_colon_max_bytes + shape.largest_entry, 0);
     chunk_bytes = chunk_bytes < max_chunk_bytes ? chunk_bytes : max_chunk_bytes;
     chunk_bytes = (chunk_bytes + page_bytes - 1) / page_bytes * page_bytes;
     if (chunk_bytes < largest_block) chunk_bytes = (largest_block + page_bytes - 1) / page_bytes * page_bytes;
@@ -521,7 +524,7 @@ client_table* create_client_table(client_limits limits, hash_key key, table_shap
     // Built here, not kept as a constant: one holding pointers would be
     // relocated at load time, and cost the router program a page.
     *table = client_table{pages != nullptr ? *pages : page_source{map_anonymous, unmap_anonymous},
-                          page_bytes, limits, shape.largest_entry, key, shape.drop_oldest, 0, 0, 0, 0, nullptr, nullptr,
+                          page_bytes, limits, shape.largest_entry, shape.steady_bytes, key, shape.drop_oldest, 0, 0, 0, 0, nullptr, nullptr,
                           no_owner, no_owner, 0, nullptr, 0, 0, std::nullopt, chunk_bytes, 0, 0,
                           chunk_capacity, chunks};
     return table;

@@ -47,6 +47,10 @@ struct table_shape {
     // The largest entry that will be stored: no chunk is smaller than a
     // client with it.
     std::size_t largest_entry;
+    // The bytes at the start of every entry whose size never changes:
+    // records are given room for a later entry to grow by a quarter of the
+    // rest.
+    std::size_t steady_bytes;
     // At a bound, refuse new clients (and, from the first one refused,
     // every later one), or drop the clients whose last entry is oldest
     // until the new one fits. A client dropped is no longer known: its

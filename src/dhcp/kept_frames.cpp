@@ -7,7 +7,7 @@
 namespace dhcpident {
 
 client_table* create_frame_table(client_limits limits, hash_key key, std::size_t largest_frame) {
-    return create_client_table(limits, key, table_shape{sizeof(frame_header) + largest_frame, true});
+    return create_client_table(limits, key, table_shape{sizeof(frame_header) + largest_frame, sizeof(frame_header), true});
 }
 
 void keep_frame(client_table& table, std::uint16_t link_header_len, const frame_header& header,

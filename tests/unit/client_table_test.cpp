@@ -223,7 +223,7 @@ namespace {
 // they were (last) taken in.
 TEST(ClientTableTest, ATableThatDropsKeepsTheNewestClientsInTheOrderTheyCame) {
     for (const client_limits limits : {client_limits{64, default_max_memory}, client_limits{65536, 16 << 10}}) {
-        client_table* table = create_client_table(limits, {3, 4}, table_shape{600, true});
+        client_table* table = create_client_table(limits, {3, 4}, table_shape{600, 0, true});
         std::map<std::uint32_t, std::uint32_t> last, taken_in;  // steps, by client
         std::uint32_t seed = 99;
         for (std::uint32_t step = 1; step <= 4000; ++step) {
