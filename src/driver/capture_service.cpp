@@ -153,6 +153,7 @@ int run_from_file(const service_options& options) {
                       pcap_datalink(input), 0, 0, {}};
     if (kept.table == nullptr) {
         std::fputs("Error: Out of memory\n", stderr);
+        pcap_close(input);
         return 1;
     }
     // An unknown link type is read as the reports read it, with nothing in
@@ -215,12 +216,13 @@ long long now_ms() {
     return static_cast<long long>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
 }
 
-int run_live(const service_options& options) {
+// The live run over interfaces and kept, which the caller closes and frees
+// however it ends.
+int serve_live(const service_options& options, pcap_t** interfaces, kept_capture& kept) {
     if (geteuid() != 0) {
         std::fputs("Error: You need to have root privileges\n", stderr);
         return 1;
     }
-    pcap_t* interfaces[max_interfaces] = {};
     pollfd polled[max_interfaces] = {};
     const std::size_t count = options.interface_count;
     for (std::size_t i = 0; i < count; ++i) {
@@ -234,8 +236,8 @@ int run_live(const service_options& options) {
     }
     // A tag the kernel took off is put back by libpcap, in front of the
     // snap length's bytes.
-    kept_capture kept{create_frame_table(options.limits, random_hash_key(), live_snaplen + 4),
-                      pcap_datalink(interfaces[0]), 0, live_snaplen, {}};
+    kept = kept_capture{create_frame_table(options.limits, random_hash_key(), live_snaplen + 4),
+                        pcap_datalink(interfaces[0]), 0, live_snaplen, {}};
     if (kept.table == nullptr) {
         std::fputs("Error: Out of memory\n", stderr);
         return 1;
@@ -312,6 +314,17 @@ int run_live(const service_options& options) {
         return 1;
     }
     return published ? 0 : 1;
+}
+
+int run_live(const service_options& options) {
+    pcap_t* interfaces[max_interfaces] = {};
+    kept_capture kept{};
+    const int status = serve_live(options, interfaces, kept);
+    for (pcap_t* capture : interfaces) {
+        if (capture != nullptr) pcap_close(capture);
+    }
+    destroy_client_table(kept.table);
+    return status;
 }
 
 }  // namespace
