@@ -286,9 +286,15 @@ int serve_live(const service_options& options, pcap_t** interfaces, kept_capture
         }
         for (std::size_t i = 0; i < count && lost == nullptr; ++i) {
             if (polled[i].revents == 0) continue;
-            if (pcap_dispatch(interfaces[i], -1, keep_captured_frame,
-                              reinterpret_cast<u_char*>(&kept)) < 0) {
+            const int got = pcap_dispatch(interfaces[i], -1, keep_captured_frame,
+                                          reinterpret_cast<u_char*>(&kept));
+            if (got < 0) {
                 std::snprintf(lost_why, sizeof lost_why, "%s", pcap_geterr(interfaces[i]));
+                lost = options.interfaces[i];
+            } else if (got == 0 && (polled[i].revents & (POLLERR | POLLHUP | POLLNVAL)) != 0) {
+                // An error libpcap did not take as one would wake the wait
+                // again at once, for good.
+                std::snprintf(lost_why, sizeof lost_why, "the socket reported an error");
                 lost = options.interfaces[i];
             }
         }
