@@ -103,11 +103,12 @@ inline byte_view client_key(byte_view address) {
                                                                 : hex_colon_max_bytes);
 }
 
-// Room for the last entry of the client key (from client_key), size bytes
-// at most the shape's largest_entry, into which the caller writes it at
-// once: the room is the client's from here, whatever it holds, and lies
-// where it is until the next call. Null, with outcome saying why, when the
-// entry is not kept; outcome is stored otherwise. The room is not aligned.
+// Room for the last entry of the client key (from client_key), size bytes,
+// into which the caller writes it at once: the room is the client's from
+// here, whatever it holds, and lies where it is until the next call. Null,
+// with outcome saying why, when the entry is not kept (one larger than the
+// shape's largest_entry never is: over_budget); outcome is stored
+// otherwise. The room is not aligned.
 unsigned char* store_entry(client_table& table, byte_view key, std::size_t size,
                            store_outcome& outcome);
 
