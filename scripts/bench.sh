@@ -161,8 +161,8 @@ each_cpu=$(awk '{ s += $2 } END { printf "%.4f", s }' "$dir/each.runs")
 all_cpu=$(col "$dir/all.runs" 2 | median)
 echo "dhcpident MAC for $clients clients: $each_cpu s cpu in all; --all: $all_cpu s; ratio $(awk -v a="$each_cpu" -v b="$all_cpu" 'BEGIN { printf "%.1f", (b > 0) ? a / b : 0 }') (expected above 100 for 100 clients)"
 
-if [ -f build-device/dhcpident.stripped ]; then
-    echo "stripped MIPS program (all modes): $(stat -c %s build-device/dhcpident.stripped) bytes (goal within 32768)"
+if [ -f build-device/mips_24kc/dhcpident.stripped ]; then
+    echo "stripped MIPS program (all modes): $(stat -c %s build-device/mips_24kc/dhcpident.stripped) bytes (goal within 32768)"
 fi
 
 if command -v tshark >/dev/null && [ -z "${CI:-}" ]; then

@@ -5,17 +5,18 @@
 # root's, is byte for byte what the device suite runs
 # (DEVICE_DIR/dhcpident.stripped, dhcpident-capture.stripped) or the
 # recipe installs (the init script and the configuration).
-# Usage: scripts/check-package.sh DEVICE_DIR
+# Usage: scripts/check-package.sh DEVICE_DIR [ARCH]
 set -euo pipefail
 cd "$(dirname "$0")/.."
 dir=$1
+arch=${2:-mips_24kc}
 status=0
 fail() { echo "package: $*" >&2; status=1; }
 project_version=$(sed -n 's/^project(dhcpident VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
 mapfile -t recipe < <(bash scripts/openwrt-recipe.sh PKG_VERSION PKG_RELEASE)
 [ "${recipe[0]}" = "$project_version" ] || fail "the recipe's PKG_VERSION ${recipe[0]} is not the project's $project_version"
 version=$project_version-${recipe[1]}
-package=$dir/dhcpident_${version}_mips_24kc.ipk
+package=$dir/dhcpident_${version}_$arch.ipk
 [ -f "$package" ] || { echo "package: no $package" >&2; exit 1; }
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
@@ -33,7 +34,7 @@ expect Version "$version"
 expect Depends "libc, libpcap1"
 expect License BSD-2-Clause
 expect Section net
-expect Architecture mips_24kc
+expect Architecture "$arch"
 installed=$(cat "$dir/dhcpident.stripped" "$dir/dhcpident-capture.stripped" packaging/openwrt/files/* | wc -c)
 expect Installed-Size "$installed"
 control_members=$(tar -tzf "$work/control.tar.gz" | sort | tr '\n' ' ')

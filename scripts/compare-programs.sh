@@ -7,7 +7,7 @@
 # corpus ../shared/captures when present. On each: the targets zz, the
 # empty text, the sample's client and the first three clients --all finds,
 # each in text and JSON, then --all, --json --all and --max-clients=2 --all.
-# COMPARE_EMULATOR (such as "qemu-mips -cpu 24Kc -L build-router/root") runs
+# COMPARE_EMULATOR (such as "qemu-mips -cpu 24Kc -L build-router/mips_24kc/root") runs
 # both programs under it. Run as root: each run has a private /tmp.
 set -euo pipefail
 cd "$(dirname "$0")/.."

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Packs DEVICE_DIR/dhcpident.stripped and dhcpident-capture.stripped as an
-# opkg package for mips_24kc, in the format OpenWrt's ipkg-build writes: a
+# opkg package for ARCH (default mips_24kc), in the format OpenWrt's ipkg-build writes: a
 # gzip'd tar of ./debian-binary, ./data.tar.gz (./usr/sbin/dhcpident and
 # ./usr/sbin/dhcpident-capture, ./etc/init.d/dhcpident, 0755, and
 # ./etc/config/dhcpident, 0600, all root's, as the recipe installs them) and
@@ -10,19 +10,21 @@
 # each dependency is named by its library's ABI version, as OpenWrt names
 # libpcap's package libpcap1. Files are dated from the last commit, so the
 # same program gives the same package.
-# Usage: scripts/make-ipk.sh DEVICE_DIR
+# Usage: scripts/make-ipk.sh DEVICE_DIR [ARCH]
 set -euo pipefail
 cd "$(dirname "$0")/.."
+. scripts/common.sh
 dir=$1
-staging=build-router/root
-arch=mips_24kc
+arch=${2:-mips_24kc}
+arch_of "$arch"
+staging=build-router/$arch/root
 mapfile -t field < <(bash scripts/openwrt-recipe.sh PKG_NAME PKG_VERSION PKG_RELEASE PKG_LICENSE \
     SECTION DEPENDS Package/dhcpident/description)
 name=${field[0]} version=${field[1]}-${field[2]} license=${field[3]} section=${field[4]}
 depends=libc
 for dep in ${field[5]}; do
     dep=${dep#+}
-    soname=$(mips-linux-gnu-readelf -d "$staging/usr/lib/$dep.so" | sed -n 's/.*(SONAME).*\[\(.*\)\]/\1/p')
+    soname=$($triplet-readelf -d "$staging/usr/lib/$dep.so" | sed -n 's/.*(SONAME).*\[\(.*\)\]/\1/p')
     depends+=", $dep${soname##*.so.}"
 done
 work=$dir/ipk

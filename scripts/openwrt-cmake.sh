@@ -6,20 +6,24 @@
 # the staging directory, with libraries and headers found only there; the
 # recipe's CMAKE_OPTIONS; installed under /usr into DESTDIR, as the
 # recipe's PKG_INSTALL does. The staging directory and the compilers are
-# the router userland's (scripts/router-userland.sh, in ROUTER, default
-# build-router). EXTRA_LDFLAGS are added to the link, as a recipe's own
+# those of the router userland of ARCH (default mips_24kc;
+# scripts/router-userland.sh, in ROUTER, default build-router/ARCH), the
+# flags OpenWrt's for it. EXTRA_LDFLAGS are added to the link, as a recipe's own
 # would be.
 # Usage: scripts/openwrt-cmake.sh BUILD_DIR DESTDIR [CMAKE_ARGS...]
 set -euo pipefail
 cd "$(dirname "$0")/.."
+. scripts/common.sh
+arch=${ARCH:-mips_24kc}
+arch_of "$arch"
 build=$(realpath -m "$1")
 destdir=$(realpath -m "$2")
 shift 2
-router=$(realpath -m "${ROUTER:-build-router}")
+router=$(realpath -m "${ROUTER:-build-router/$arch}")
 staging=$router/root
-cross=$router/toolchain/bin/mips-linux-muslsf-
-# OpenWrt's TARGET_CFLAGS and TARGET_LDFLAGS for mips_24kc.
-target_cflags="-Os -mips32r2 -mtune=24kc -msoft-float"
+cross=$router/toolchain/bin/$arch-musl-
+# OpenWrt's TARGET_CFLAGS and TARGET_LDFLAGS for the architecture.
+target_cflags="-Os $cpu_flags"
 target_ldflags="-L$staging/usr/lib -L$staging/lib -znow -zrelro"
 read -r -a recipe_options <<<"$(bash scripts/openwrt-recipe.sh CMAKE_OPTIONS)"
 # pkg-config as OpenWrt's wrapper runs it: the staging directory's files,
@@ -28,7 +32,7 @@ export PKG_CONFIG_LIBDIR=$staging/usr/lib/pkgconfig PKG_CONFIG_SYSROOT_DIR=$stag
 mkdir -p "$build"
 CFLAGS="$target_cflags" CXXFLAGS="$target_cflags" LDFLAGS="$target_ldflags ${EXTRA_LDFLAGS:-}" \
 cmake -S . -B "$build" --no-warn-unused-cli \
-    -DCMAKE_SYSTEM_NAME=Linux -DCMAKE_SYSTEM_VERSION=1 -DCMAKE_SYSTEM_PROCESSOR=mips \
+    -DCMAKE_SYSTEM_NAME=Linux -DCMAKE_SYSTEM_VERSION=1 -DCMAKE_SYSTEM_PROCESSOR=$processor \
     -DCMAKE_BUILD_TYPE=Release -DCMAKE_C_FLAGS_RELEASE=-DNDEBUG -DCMAKE_CXX_FLAGS_RELEASE=-DNDEBUG \
     -DCMAKE_C_COMPILER="${cross}gcc" -DCMAKE_CXX_COMPILER="${cross}g++" \
     -DCMAKE_ASM_COMPILER="${cross}gcc" \

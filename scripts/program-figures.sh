@@ -4,11 +4,13 @@
 # - every program: PIE, full RELRO with BIND_NOW, a non-executable stack,
 #   the stack protector, no RPATH or RUNPATH;
 # - a host program (glibc): FORTIFY, and NEEDED only libpcap and libc;
-# - a router program (MIPS): soft float (readelf -A), no FPU instruction
-#   (scripts/fpu-free.sh) and no C++ runtime; FORTIFY is not there to check,
-#   as musl has none of its own (OpenWrt adds it with its fortify-headers);
-#   - linked with libraries: the loader /lib/ld-musl-mips-sf.so.1 and NEEDED
-#     exactly libc.so and libpcap.so.1; PROGRAM.stripped within 32 KiB;
+# - a router program (MIPS, AArch64, ARM): no C++ runtime; on MIPS soft
+#   float (readelf -A) and no FPU instruction (scripts/fpu-free.sh), on ARM
+#   the hard-float ABI; FORTIFY is not there to check, as musl has none of
+#   its own (OpenWrt adds it with its fortify-headers);
+#   - linked with libraries: musl's loader for the architecture (such as
+#     /lib/ld-musl-mips-sf.so.1) and NEEDED exactly libc.so and
+#     libpcap.so.1; PROGRAM.stripped within 32 KiB (36 KiB on AArch64);
 #   - static: no loader and no NEEDED; PROGRAM.stripped within 256 KiB.
 # Usage: scripts/program-figures.sh PROGRAM...
 set -euo pipefail
@@ -47,7 +49,15 @@ check() {  # check FILE SYMBOLS_FROM: SYMBOLS_FROM is FILE, or the unstripped pr
     local needed interpreter
     needed=$(sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p' <<<"$dynamic" | sort | tr '\n' ' ')
     interpreter=$(sed -n 's/.*Requesting program interpreter: \(.*\)\]/\1/p' <<<"$segments")
-    if ! grep -q 'Machine:.*MIPS' <<<"$header"; then
+    local machine router_loader
+    machine=$(sed -n 's/^ *Machine: *//p' <<<"$header")
+    case $machine in
+    *MIPS*) router_loader=/lib/ld-musl-mips$(grep -q 'little endian' <<<"$header" && echo el || true)-sf.so.1 ;;
+    AArch64) router_loader=/lib/ld-musl-aarch64.so.1 ;;
+    ARM) router_loader=/lib/ld-musl-armhf.so.1 ;;
+    *) router_loader="" ;;
+    esac
+    if [ -z "$router_loader" ]; then
         kind=host
         property FORTIFY 'grep -Eq "__[a-z]+_chk@" <<<"$symbols"'
         for lib in $needed; do
@@ -59,14 +69,18 @@ check() {  # check FILE SYMBOLS_FROM: SYMBOLS_FROM is FILE, or the unstripped pr
         local attributes dynamic_symbols
         attributes=$(readelf -A "$program")
         dynamic_symbols=$(readelf --dyn-syms -W "$program")
-        property soft-float 'grep -q "FP ABI: Soft float" <<<"$attributes"'
-        property no-FPU-instruction 'bash scripts/fpu-free.sh "$program" >/dev/null'
+        if [ "$machine" = ARM ]; then
+            property hard-float-ABI 'grep -q "Tag_ABI_VFP_args: VFP registers" <<<"$attributes"'
+        elif [ "$machine" != AArch64 ]; then
+            property soft-float 'grep -q "FP ABI: Soft float" <<<"$attributes"'
+            property no-FPU-instruction 'bash scripts/fpu-free.sh "$program" >/dev/null'
+        fi
         property no-C++-runtime '! grep -Eq "libstdc\+\+|libgcc_s" <<<"$needed" &&
             ! grep -Eq " UND +(_Z|__cxa_|__gxx_|_Unwind)" <<<"$dynamic_symbols"'
         line+=" FORTIFY:n/a(musl)"
         if [ -n "$interpreter" ]; then
             kind=dynamic
-            [ "$interpreter" = /lib/ld-musl-mips-sf.so.1 ] || fail "$program: loader $interpreter"
+            [ "$interpreter" = "$router_loader" ] || fail "$program: loader $interpreter, not $router_loader"
             [ "$needed" = "libc.so libpcap.so.1 " ] || fail "$program: NEEDED $needed, not libc.so libpcap.so.1"
         else
             kind=static
@@ -84,6 +98,7 @@ for program in "$@"; do
     check "$stripped" "$program"
     bytes=$(stat -c %s "$stripped")
     limit=32768
+    grep -q 'Machine:.*AArch64' <<<"$(readelf -h "$program")" && limit=36864
     grep -q 'program interpreter' <<<"$(readelf -lW "$program")" || limit=262144
     size "$stripped" | sed 's/^/figures: /'
     echo "figures: $stripped: $bytes bytes ($(( (bytes + 1023) / 1024 )) KiB, goal $((limit / 1024)) KiB)"

@@ -1,14 +1,15 @@
 #!/usr/bin/env bash
 # Builds everything and runs every test suite with CTest:
-#   build-device/  the router program, dynamic and static, as
-#                  scripts/build-device.sh builds and checks it (with the
-#                  router userland in build-router/) and its package
+#   build-device/  the router programs of each architecture, dynamic and
+#                  static, as scripts/build-device.sh builds and checks them
+#                  (with the router userlands in build-router/), and their
+#                  packages
 #   build/         the device build's flags, on this machine; its
-#                  end-to-end suite runs three times: on this machine's
-#                  program, and on both router programs under
-#                  qemu-mips -cpu 24Kc (no FPU), the dynamic one in the
-#                  router userland, the static one with none; then the
-#                  package is opened and checked
+#                  end-to-end suite runs on this machine's programs, and on
+#                  each architecture's two router programs under its qemu
+#                  and CPU (for MIPS -cpu 24Kc, no FPU), the dynamic one in
+#                  its router userland, the static one with none; then the
+#                  packages are opened and checked
 #   build-asan/    the suite with AddressSanitizer and UBSan
 #   build-mips/    the unit tests cross-built for 32-bit big-endian MIPS
 #                  (glibc), run under qemu-mips
@@ -37,7 +38,7 @@ suite() {  # suite NAME BUILD_DIR CMAKE_ARGS...
 echo "== device programs"
 bash scripts/build-device.sh
 suite host build -DDHCPIDENT_SANITIZE=OFF -DDHCPIDENT_BUILD_BENCH=ON -DDHCPIDENT_BUILD_TOOLS=ON \
-    -DDHCPIDENT_DEVICE_DIR="$PWD/build-device" -DDHCPIDENT_ROUTER_ROOT="$PWD/build-router/root"
+    -DDHCPIDENT_DEVICE_DIR="$PWD/build-device" -DDHCPIDENT_ROUTER_DIR="$PWD/build-router"
 suite sanitizer build-asan -DDHCPIDENT_SANITIZE=ON -DDHCPIDENT_BUILD_BENCH=OFF -DDHCPIDENT_BUILD_TOOLS=OFF
 bash scripts/mips-libpcap.sh build-sysroot-mips
 suite mips build-mips --toolchain cmake/mips-linux-gnu.cmake \

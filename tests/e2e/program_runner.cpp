@@ -16,6 +16,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <sstream>
 #include <stdexcept>
 
 extern "C" char** environ;
@@ -144,17 +145,28 @@ void stuck_pipe_on(int fd) {
 const target_program& program_under_test() {
     static const target_program target = [] {
         const char* which = std::getenv("DHCPIDENT_TEST_TARGET");
-        const std::string kind = which != nullptr ? which : "host";
-#ifdef DHCPIDENT_DEVICE_PROGRAM
-        // QEMU's 24Kc has no FPU, as the routers have none: an FPU
-        // instruction is SIGILL there too.
-        const std::vector<std::string> emulator = {DHCPIDENT_QEMU, "-cpu", "24Kc"};
-        if (kind == "device") {
-            return target_program{DHCPIDENT_DEVICE_PROGRAM, DHCPIDENT_DEVICE_SERVICE, emulator,
-                                  DHCPIDENT_ROUTER_ROOT};
-        }
-        if (kind == "static") {
-            return target_program{DHCPIDENT_STATIC_PROGRAM, DHCPIDENT_STATIC_SERVICE, emulator, ""};
+        // The target, then (for a router program) its emulator's words.
+        std::istringstream words(which != nullptr ? which : "host");
+        std::string kind;
+        words >> kind;
+#ifdef DHCPIDENT_DEVICE_DIR
+        // "ARCH.device" or "ARCH.static", run by the emulator and CPU the
+        // words behind it name (for MIPS the 24Kc, which has no FPU, as the
+        // routers have none: an FPU instruction is SIGILL there too).
+        const std::size_t dot = kind.rfind('.');
+        std::vector<std::string> emulator;
+        for (std::string word; words >> word;) emulator.push_back(word);
+        if (dot != std::string::npos && !emulator.empty()) {
+            const std::string arch = kind.substr(0, dot), build = kind.substr(dot + 1);
+            const std::string dir = std::string(DHCPIDENT_DEVICE_DIR) + "/" + arch + "/";
+            if (build == "device") {
+                return target_program{dir + "dhcpident.stripped", dir + "dhcpident-capture.stripped",
+                                      emulator, std::string(DHCPIDENT_ROUTER_DIR) + "/" + arch + "/root"};
+            }
+            if (build == "static") {
+                return target_program{dir + "dhcpident-static.stripped",
+                                      dir + "dhcpident-capture-static.stripped", emulator, ""};
+            }
         }
 #endif
         if (kind != "host") throw std::runtime_error("DHCPIDENT_TEST_TARGET: no " + kind + " program built");

@@ -102,7 +102,7 @@ private:
 program_result run_program(const program_setup& setup);
 
 // The program the suite runs, as DHCPIDENT_TEST_TARGET says: "host" (or
-// unset), the one built beside it; "device" or "static", the router
+// unset), the one built beside it; "ARCH.device" or "ARCH.static", the router
 // programs of the device build the suite was configured with, run by the
 // emulator, the first in the router userland as its root (the emulator's
 // -L), the second with none.
