@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Packs DEVICE_DIR/dhcpident.stripped and dhcpident-capture.stripped as an
-# opkg package for ARCH (default mips_24kc), in the format OpenWrt's ipkg-build writes: a
-# gzip'd tar of ./debian-binary, ./data.tar.gz (./usr/sbin/dhcpident and
+# opkg package for ARCH (default mips_24kc), in the format OpenWrt's
+# ipkg-build writes: a gzip'd tar of ./debian-binary, ./data.tar.gz (./usr/sbin/dhcpident and
 # ./usr/sbin/dhcpident-capture, ./etc/init.d/dhcpident, 0755, and
 # ./etc/config/dhcpident, 0600, all root's, as the recipe installs them) and
 # ./control.tar.gz (./control, ./conffiles, and the ./postinst and ./prerm

@@ -7,9 +7,9 @@
 # recipe's CMAKE_OPTIONS; installed under /usr into DESTDIR, as the
 # recipe's PKG_INSTALL does. The staging directory and the compilers are
 # those of the router userland of ARCH (default mips_24kc;
-# scripts/router-userland.sh, in ROUTER, default build-router/ARCH), the
-# flags OpenWrt's for it. EXTRA_LDFLAGS are added to the link, as a recipe's own
-# would be.
+# scripts/router-userland.sh, in ROUTER, default build-router/ARCH), and
+# the flags OpenWrt's own for ARCH. EXTRA_LDFLAGS are added to the link, as
+# a recipe's own would be.
 # Usage: scripts/openwrt-cmake.sh BUILD_DIR DESTDIR [CMAKE_ARGS...]
 set -euo pipefail
 cd "$(dirname "$0")/.."
