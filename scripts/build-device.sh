@@ -13,6 +13,7 @@
 #   dhcpident-capture, .stripped,      the capture service, built the same
 #   dhcpident-capture-static, .stripped  two ways
 #   dhcpident_VERSION_ARCH.ipk         the opkg package
+#   emulator                           the qemu and CPU the tests run them under
 # Then prints how each program is built, hardened and sized, and fails when
 # a goal is missed.
 # Usage: scripts/build-device.sh [ARCH]
@@ -37,5 +38,7 @@ for arch in "${arches[@]}"; do
         done
     done
     bash scripts/make-ipk.sh "$dir" "$arch"
+    # What the end-to-end suites run these programs under.
+    echo "$emulator" >"$dir/emulator"
     bash scripts/program-figures.sh "${programs[@]}"
 done

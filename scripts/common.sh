@@ -70,31 +70,30 @@ with_capture() {
 # compiler), cpu_flags (OpenWrt's CPU flags for the target), driver_flags
 # (what gcc's driver needs to pick musl's loader and float ABI), soft_float
 # (1: no FPU, the libgcc is built soft-float), loader, processor (CMake's
-# CMAKE_SYSTEM_PROCESSOR), headers (Debian's kernel headers package),
-# emulator (the qemu and CPU the tests run it under) and size_goal (bytes of
-# the stripped dynamic program).
+# CMAKE_SYSTEM_PROCESSOR), headers (Debian's kernel headers package) and
+# emulator (the qemu and CPU the tests run it under).
 router_arches=(mips_24kc mipsel_24kc aarch64_cortex-a53 arm_cortex-a7_neon-vfpv4)
 arch_of() {
     case $1 in
     mips_24kc)
         triplet=mips-linux-gnu cpu_flags="-mips32r2 -mtune=24kc -msoft-float"
         driver_flags="-mmusl -msoft-float" soft_float=1 loader=/lib/ld-musl-mips-sf.so.1
-        processor=mips headers=linux-libc-dev-mips-cross emulator="qemu-mips -cpu 24Kc" size_goal=32768 ;;
+        processor=mips headers=linux-libc-dev-mips-cross emulator="qemu-mips -cpu 24Kc" ;;
     mipsel_24kc)
         triplet=mipsel-linux-gnu cpu_flags="-mips32r2 -mtune=24kc -msoft-float"
         driver_flags="-mmusl -EL -msoft-float" soft_float=1 loader=/lib/ld-musl-mipsel-sf.so.1
-        processor=mipsel headers=linux-libc-dev-mipsel-cross emulator="qemu-mipsel -cpu 24Kc" size_goal=32768 ;;
+        processor=mipsel headers=linux-libc-dev-mipsel-cross emulator="qemu-mipsel -cpu 24Kc" ;;
     aarch64_cortex-a53)
         # No outline atomics: their helpers in Debian's libgcc call
         # __getauxval, which musl does not export.
         triplet=aarch64-linux-gnu cpu_flags="-mcpu=cortex-a53 -mno-outline-atomics"
         driver_flags="-mmusl" soft_float=0 loader=/lib/ld-musl-aarch64.so.1
-        processor=aarch64 headers=linux-libc-dev-arm64-cross emulator="qemu-aarch64 -cpu cortex-a53" size_goal=36864 ;;
+        processor=aarch64 headers=linux-libc-dev-arm64-cross emulator="qemu-aarch64 -cpu cortex-a53" ;;
     arm_cortex-a7_neon-vfpv4)
         # musl's loader is named armhf only with the float ABI said.
         triplet=arm-linux-gnueabihf cpu_flags="-mcpu=cortex-a7 -mfpu=neon-vfpv4 -mfloat-abi=hard"
         driver_flags="-mmusl -mfloat-abi=hard" soft_float=0 loader=/lib/ld-musl-armhf.so.1
-        processor=arm headers=linux-libc-dev-armhf-cross emulator="qemu-arm -cpu cortex-a7" size_goal=32768 ;;
+        processor=arm headers=linux-libc-dev-armhf-cross emulator="qemu-arm -cpu cortex-a7" ;;
     *) echo "unknown router architecture $1 (one of ${router_arches[*]})" >&2; return 1 ;;
     esac
 }
