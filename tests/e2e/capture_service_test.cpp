@@ -96,8 +96,8 @@ std::string compacted(const std::string& capture, std::vector<std::string> args,
 class CaptureServiceTest : public EndToEndTest {};
 
 // Generated captures, the sample, and the shared corpus (one in eight files
-// under an emulator, one in four under the sanitizers): the reader's every answer on the compacted capture is
-// its answer on the whole one.
+// under an emulator, one in four under the sanitizers): the reader's every
+// answer on the compacted capture is its answer on the whole one.
 TEST_F(CaptureServiceTest, CorpusAndGeneratedCapturesReportTheSameCompacted) {
     std::vector<std::pair<std::string, std::string>> captures{
         {"mixed", testkit::capture_of(testkit::mixed_frames())},
@@ -355,10 +355,11 @@ TEST_F(LiveCaptureTest, AFullFileSystemLeavesThePreviousFileWhole) {
     ASSERT_EQ(frames_of(twenty).size(), 20u);
     // Whatever room is left, taken.
     std::FILE* filler = std::fopen((dir_.path + "/filler").c_str(), "wb");
+    ASSERT_NE(filler, nullptr);
     static const char page[4096] = {};
-    while (filler != nullptr && std::fwrite(page, 1, sizeof page, filler) == sizeof page && std::fflush(filler) == 0) {
+    while (std::fwrite(page, 1, sizeof page, filler) == sizeof page && std::fflush(filler) == 0) {
     }
-    if (filler != nullptr) std::fclose(filler);
+    std::fclose(filler);
     for (const bytes& frame : requests(20, 5)) send(frame);
     std::this_thread::sleep_for(std::chrono::milliseconds(2500));
     EXPECT_EQ(testkit::load(output()), twenty);
