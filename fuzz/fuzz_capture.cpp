@@ -1,18 +1,19 @@
-// A whole capture file, any bytes, through both passes of the capture
-// driver, through the one pass of --all with its reports, in text or JSON,
+// A whole capture file, any bytes, through both passes of the reader,
+// through the one pass of --all with its reports, in text or JSON,
 // and through the capture service's -r: its frames kept, at a small bound
-// that drops, and written as a capture to /dev/null. The file is read from memory: the program's fixed path and its
-// privilege drop stay out of the fuzzer.
+// that drops, and written as a capture to /dev/null. The file is read
+// from memory: the program's fixed path and its privilege drop stay out of
+// the fuzzer.
 #include <fcntl.h>
 #include <unistd.h>
 
 #include <cstdio>
 
+#include "capture_memory.h"
 #include "dhcp/all_clients.h"
 #include "dhcp/hash_key.h"
-#include "capture_memory.h"
-#include "driver/capture_file.h"
-#include "driver/capture_pass.h"
+#include "reader/capture_pass.h"
+#include "service/capture_file.h"
 
 using namespace dhcpident;
 
@@ -36,14 +37,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     char error_text[PCAP_ERRBUF_SIZE];
     if (pcap_t* input = open_capture_bytes(&capture, error_text)) {
-        kept_capture kept{create_frame_table({8, 64 << 10}, random_hash_key(), 2048),
-                          pcap_datalink(input), 14, 0, {}};
-        if (kept.table != nullptr) {
-            read_frames(input, kept);
+        frame_store store = make_frame_store({8, 64 << 10}, pcap_datalink(input), 0, 2048);
+        if (store.table != nullptr) {
+            read_frames(input, store);
             static const int null_fd = open("/dev/null", O_WRONLY);
-            write_kept_capture(null_fd, kept);
+            write_capture(null_fd, store);
         }
-        destroy_client_table(kept.table);
+        destroy_client_table(store.table);
         pcap_close(input);
     }
     return 0;

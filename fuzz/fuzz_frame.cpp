@@ -10,8 +10,8 @@
 #include "dhcp/hash_key.h"
 #include "dhcp/select.h"
 #include "capture_memory.h"
-#include "driver/capture_pass.h"
-#include "driver/link_type.h"
+#include "reader/capture_pass.h"
+#include "common/link_type.h"
 #include "fuzz_input.h"
 #include "text/render.h"
 

@@ -12,7 +12,7 @@
 
 #include "capture_writer.h"
 #include "dhcp/dhcp_request.h"
-#include "driver/link_type.h"
+#include "common/link_type.h"
 #include "frame_builder.h"
 #include "fuzz_input.h"
 

@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "base/output.h"
-#include "dhcp/frame_layout.h"
+#include "dhcp/request.h"
 
 namespace dhcpident {
 namespace {
@@ -53,7 +53,9 @@ void warn_once(all_clients& clients, store_outcome outcome) {
 }  // namespace
 
 client_table* create_request_table(client_limits limits, hash_key key, const page_source* pages) {
-    return create_client_table(limits, key, table_shape{largest_request_entry, sizeof(request_fields), false}, pages);
+    return create_client_table(limits, key,
+                               table_shape{largest_request_entry, sizeof(request_fields), false},
+                               pages);
 }
 
 store_outcome store_request(client_table& table, const dhcp_request& request) {
@@ -107,16 +109,10 @@ bool client_request(const client_table& table, std::uint32_t i, dhcp_request& ou
     return true;
 }
 
-bool request_address(byte_view frame, std::uint16_t link_header_len, byte_view& address) {
-    const frame_layout layout = locate_headers(frame, link_header_len);
-    return client_address(frame, layout, address) == address_state::captured &&
-           dhcp_message_type(frame, layout) == dhcp_request_type;
-}
-
 void handle_frame_all(byte_view frame, capture_run& run, all_clients& clients) {
     ++run.processed_count;
     byte_view address;
-    if (!request_address(frame, run.link_header_len, address)) return;
+    if (!is_dhcp_request(frame, run.link_header_len, address)) return;
     dhcp_request request;
     decode_dhcp_request(frame, run.link_header_len, request);
     const store_outcome outcome = store_request(*clients.table, request);

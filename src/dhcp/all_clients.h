@@ -22,13 +22,6 @@ store_outcome store_request(client_table& table, const dhcp_request& request);
 // none: then any report of it would be of an older request.
 bool client_request(const client_table& table, std::uint32_t i, dhcp_request& out);
 
-// Whether frame is a DHCPREQUEST whose client address was captured, as
-// every mode of the program decides it, and that address: the one test of
-// what a request is, for the reports and for the frames the capture
-// service keeps. Most frames are no request at all: the address and the
-// message type tell, without decoding the rest.
-bool request_address(byte_view frame, std::uint16_t link_header_len, byte_view& address);
-
 // The pass's state: the table, and whether the one warning for requests
 // not kept has been written.
 struct all_clients {

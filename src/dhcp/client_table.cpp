@@ -132,8 +132,18 @@ std::uint32_t hash_of(const client_table& table, const client_record& record) {
     return hash_of(table, byte_view(record.key(), record.key_length));
 }
 
+constexpr std::size_t round_to_pages(std::size_t bytes, std::size_t page_bytes) {
+    return (bytes + page_bytes - 1) / page_bytes * page_bytes;
+}
+
 std::size_t whole_pages(const client_table& table, std::size_t bytes) {
-    return (bytes + table.page_bytes - 1) / table.page_bytes * table.page_bytes;
+    return round_to_pages(bytes, table.page_bytes);
+}
+
+// The bytes of one number in the record list's mapping: its record's
+// pointer and, in a table that drops, its age links.
+std::size_t record_list_item(const client_table& table) {
+    return sizeof(client_record*) + (table.drop_oldest ? sizeof(age_link) : 0);
 }
 
 // bytes (whole pages) from the page source, within the budget; null, with
@@ -244,21 +254,35 @@ client_slot* free_slot(client_slot* slots, std::uint32_t slot_count, std::uint32
     return probe(slots, slot_count, hash, [](std::uint32_t) { return false; }, distance);
 }
 
+void forget_client(client_table& table, std::uint32_t n);
+
 // Puts every live client into slots (free, slot_count of them), in the
-// order of first requests; false when one would lie beyond max_probe.
-bool fill_index(client_table& table, client_slot* slots, std::uint32_t slot_count) {
+// order of first requests. A client that would lie beyond max_probe stops
+// the fill, which then gives false; with drop_unplaced it is dropped
+// instead (counted as dropped), as the index of a table must hold every
+// client it keeps. Filled in the order the clients came, a table's clients
+// lie as they did when each came in, the dropped ones never there, so it
+// takes a larger index, or none, for one to lie further.
+bool fill_index(client_table& table, client_slot* slots, std::uint32_t slot_count,
+                bool drop_unplaced) {
     std::uint32_t longest = 0;
+    bool all_placed = true;
     for (std::uint32_t i = 0; i < table.count; ++i) {
         if (table.records[i] == nullptr) continue;
         const std::uint32_t hash = hash_of(table, *table.records[i]);
         std::uint32_t distance = 0;
         client_slot* slot = free_slot(slots, slot_count, hash, distance);
-        if (slot == nullptr) return false;
+        if (slot == nullptr) {
+            if (!drop_unplaced) return false;
+            forget_client(table, i);
+            all_placed = false;
+            continue;
+        }
         *slot = {hash, i + 1};
         if (distance > longest) longest = distance;
     }
     table.longest_probe = longest;
-    return true;
+    return all_placed;
 }
 
 // Doubles the index. Refused, the index left as it was, when a client
@@ -272,7 +296,7 @@ store_outcome grow_index(client_table& table) {
     auto* slots = static_cast<client_slot*>(map(table, bytes, why));
     if (slots == nullptr) return why;  // fresh pages read as zero: every slot free
     const std::uint32_t longest = table.longest_probe;
-    if (!fill_index(table, slots, slot_count)) {
+    if (!fill_index(table, slots, slot_count, false)) {
         table.longest_probe = longest;
         unmap(table, slots, bytes);
         return store_outcome::crowded;
@@ -322,13 +346,20 @@ bool drop_oldest_client(client_table& table, bool keep_newest) {
         }
     }
     table.slots[hole] = {0, 0};
-    unlink_age(table, n);
+    forget_client(table, n);
+    return true;
+}
+
+// Client n, out of the index already, dropped: out of the order of last
+// entries, its block a hole, its number unused.
+void forget_client(client_table& table, std::uint32_t n) {
+    client_record* record = table.records[n];
+    if (table.drop_oldest) unlink_age(table, n);
     record->owner = no_owner;
     table.hole_bytes += block_size(*record);
     table.records[n] = nullptr;
     --table.live;
     ++table.dropped;
-    return true;
 }
 
 // Numbers the live clients anew from 0, in the same order, when dropped
@@ -354,7 +385,7 @@ void renumber(client_table& table) {
     }
     table.count = next;
     std::memset(table.slots, 0, table.slot_count * sizeof(client_slot));
-    fill_index(table, table.slots, table.slot_count);
+    fill_index(table, table.slots, table.slot_count, true);
 }
 
 // Room in the record list for one more number. The list and, in a table
@@ -371,7 +402,7 @@ store_outcome make_number(client_table& table, bool& renumbered) {
         renumbered = true;
         return store_outcome::stored;
     }
-    const std::size_t item = sizeof(client_record*) + (table.drop_oldest ? sizeof(age_link) : 0);
+    const std::size_t item = record_list_item(table);
     // A page of them first: what is mapped is a whole page anyway.
     const std::uint32_t capacity = table.records_capacity == 0
                                        ? static_cast<std::uint32_t>(table.page_bytes / item)
@@ -510,8 +541,7 @@ client_table* create_client_table(client_limits limits, hash_key key, table_shap
     const std::size_t largest_block =
         sizeof(client_record) + room_for(hex_colon_max_bytes + shape.largest_entry, 0);
     chunk_bytes = chunk_bytes < max_chunk_bytes ? chunk_bytes : max_chunk_bytes;
-    chunk_bytes = (chunk_bytes + page_bytes - 1) / page_bytes * page_bytes;
-    if (chunk_bytes < largest_block) chunk_bytes = (largest_block + page_bytes - 1) / page_bytes * page_bytes;
+    chunk_bytes = round_to_pages(chunk_bytes < largest_block ? largest_block : chunk_bytes, page_bytes);
     // Never more chunks than the budget can map.
     const std::size_t chunk_capacity = limits.max_memory / chunk_bytes + 1;
     auto* table = static_cast<client_table*>(std::malloc(sizeof(client_table)));
@@ -542,9 +572,8 @@ void destroy_client_table(client_table* table) {
         unmap(*table, table->chunks[i].base, table->chunk_bytes);
     }
     if (table->records != nullptr) {
-        const std::size_t item =
-            sizeof(client_record*) + (table->drop_oldest ? sizeof(age_link) : 0);
-        unmap(*table, table->records, whole_pages(*table, table->records_capacity * item));
+        unmap(*table, table->records,
+              whole_pages(*table, table->records_capacity * record_list_item(*table)));
     }
     if (table->slots != nullptr) {
         unmap(*table, table->slots, whole_pages(*table, table->slot_count * sizeof(client_slot)));

@@ -134,7 +134,6 @@ private:
 void reset(dhcp_request& out) {
     out.vlan_id = 0;
     out.ip_ttl = 0;
-    out.hlen = 0;
     out.chaddr = byte_view();
     out.chaddr_captured = false;
     out.message_type = 0;
@@ -217,7 +216,6 @@ void decode_dhcp_request(byte_view frame, std::uint16_t link_header_len, dhcp_re
     if (address == address_state::frame_cut_short) return;
     out.chaddr_captured = address == address_state::captured;
     out.ip_ttl = frame.u8(layout.ip + ip_ttl_offset);
-    out.hlen = frame.u8(layout.bootp + bootp_hlen_offset);
 
     walk_options(frame, layout, [&](std::uint8_t code, std::uint8_t length, std::size_t at) {
         const option_rule& rule = rule_for(code);

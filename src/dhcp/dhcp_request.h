@@ -23,10 +23,10 @@ inline constexpr std::size_t remote_id_printed_bytes = 6;
 struct dhcp_request {
     std::uint16_t vlan_id;  // low 12 bits of the 802.1Q tag; 0 when untagged
     std::uint8_t ip_ttl;
-    std::uint8_t hlen;      // BOOTP hardware address length
-    // The hlen bytes at BOOTP offset 28, still inside the frame. Valid only
-    // when chaddr_captured: a frame that ends before its options, or before
-    // the end of its client address, is never a request from the target.
+    // The client hardware address: as many bytes as BOOTP's hlen says, at
+    // BOOTP offset 28, still inside the frame. Valid only when
+    // chaddr_captured: a frame that ends before its options, or before the
+    // end of its client address, is never a request from the target.
     byte_view chaddr;
     bool chaddr_captured;
     std::uint8_t message_type;  // option 53; 0 when absent

@@ -2,24 +2,24 @@
 
 #include <cstring>
 
-#include "dhcp/all_clients.h"
+#include "dhcp/request.h"
 
 namespace dhcpident {
 
 client_table* create_frame_table(client_limits limits, hash_key key, std::size_t largest_frame) {
-    return create_client_table(limits, key, table_shape{sizeof(frame_header) + largest_frame, sizeof(frame_header), true});
+    return create_client_table(
+        limits, key, table_shape{sizeof(frame_header) + largest_frame, sizeof(frame_header), true});
 }
 
-void keep_frame(client_table& table, std::uint16_t link_header_len, const frame_header& header,
-                byte_view frame, keep_counts& counts) {
+void store_request_frame(client_table& table, std::uint16_t link_header_len,
+                         const frame_header& header, byte_view frame, frame_counts& counts) {
     byte_view address;
-    if (!request_address(frame, link_header_len, address)) return;
+    if (!is_dhcp_request(frame, link_header_len, address)) return;
     store_outcome outcome = store_outcome::stored;
     unsigned char* room =
         store_entry(table, client_key(address), sizeof header + frame.size(), outcome);
     if (room == nullptr) {
-        ++counts.refused;
-        counts.why_refused = outcome;
+        ++counts.refused[static_cast<std::size_t>(outcome)];
         return;
     }
     std::memcpy(room, &header, sizeof header);
@@ -27,7 +27,7 @@ void keep_frame(client_table& table, std::uint16_t link_header_len, const frame_
     ++counts.kept;
 }
 
-bool kept_frame(const client_table& table, std::uint32_t i, byte_view& record) {
+bool stored_request_frame(const client_table& table, std::uint32_t i, byte_view& record) {
     byte_view key;
     return client_entry(table, i, key, record);
 }

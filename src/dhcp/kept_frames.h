@@ -1,7 +1,7 @@
 // The frames the capture service keeps: each client's last DHCPREQUEST,
 // exactly as captured, so that a capture of them alone reports what the
 // whole capture reports. A client, a request and the last one are what the
-// reports take them to be: the same test (request_address) and the same
+// reports take them to be: the same test (is_dhcp_request) and the same
 // key (client_key).
 #pragma once
 
@@ -27,23 +27,26 @@ struct frame_header {
 // runs out.
 client_table* create_frame_table(client_limits limits, hash_key key, std::size_t largest_frame);
 
-// What keeping frames has come to: the frames kept (from the last time
-// this was cleared), the clients dropped and the requests refused since.
-struct keep_counts {
+inline constexpr std::size_t store_outcomes = 5;
+static_assert(static_cast<std::size_t>(store_outcome::out_of_memory) + 1 == store_outcomes);
+
+// What storing requests has come to since these were last cleared: the
+// requests kept, and those refused, by why (the index of their
+// store_outcome). The clients dropped are the table's own count.
+struct frame_counts {
     std::uint32_t kept;
-    std::uint32_t refused;
-    store_outcome why_refused;  // of the last one refused
+    std::uint32_t refused[store_outcomes];
 };
 
-// Keeps frame (header.captured bytes) as its client's last when it is a
+// Stores frame (header.captured bytes) as its client's last when it is a
 // DHCPREQUEST on a link with link_header_len bytes in front of the IP
 // header. The header is kept as given.
-void keep_frame(client_table& table, std::uint16_t link_header_len, const frame_header& header,
-                byte_view frame, keep_counts& counts);
+void store_request_frame(client_table& table, std::uint16_t link_header_len,
+                         const frame_header& header, byte_view frame, frame_counts& counts);
 
-// The kept frame of client i, in the order of first requests, behind its
+// The stored frame of client i, in the order of first requests, behind its
 // record header: false when the client has none (dropped, or its last
 // request was refused).
-bool kept_frame(const client_table& table, std::uint32_t i, byte_view& record);
+bool stored_request_frame(const client_table& table, std::uint32_t i, byte_view& record);
 
 }  // namespace dhcpident

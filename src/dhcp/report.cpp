@@ -118,8 +118,9 @@ void print_report(const dhcp_request& request, report_format format) {
     } else {
         out.kept_empty();
     }
-    const fingerprint found = fingerprint_of(initial_ttl_class(request.ip_ttl), request.option_codes,
-                                             request.parameter_list, request.vendor_class);
+    const fingerprint found = lookup_fingerprint(initial_ttl_class(request.ip_ttl),
+                                                 request.option_codes, request.parameter_list,
+                                                 request.vendor_class);
     // A name from the table says what the vendor class would.
     if (!found.matched) out.text(key("dhcpvendor", "dhcpvendor"), request.vendor_class);
     out.text(key("fingerprint", "fingerprint"), found.text);

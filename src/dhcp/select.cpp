@@ -2,28 +2,23 @@
 
 #include <cstring>
 
-#include "dhcp/frame_layout.h"
-#include "dhcp/report.h"
 #include "base/output.h"
+#include "dhcp/report.h"
+#include "dhcp/request.h"
 #include "text/render.h"
 
 namespace dhcpident {
 
 void set_target_mac(capture_run& run, const char* text) {
-    const std::size_t length = std::strlen(text);
-    if (length > target_mac_max_length) return;
-    std::memcpy(run.target_mac, text, length + 1);
+    // A longer text names no address the target can be compared with.
+    run.target_length = -1;
+    if (std::strlen(text) > target_mac_max_length) return;
     run.target_length = static_cast<std::int16_t>(
         parse_hex_colon_text(text, run.target_bytes, sizeof run.target_bytes));
 }
 
-bool from_target(byte_view frame, const capture_run& run) {
-    byte_view address;
-    if (client_address(frame, locate_headers(frame, run.link_header_len), address) !=
-            address_state::captured ||
-        static_cast<int>(address.size()) != run.target_length) {
-        return false;
-    }
+bool is_target(byte_view address, const capture_run& run) {
+    if (static_cast<int>(address.size()) != run.target_length) return false;
     // At most six bytes: a loop here costs less than a call to memcmp.
     for (std::size_t i = 0; i < address.size(); ++i) {
         if (address.u8(i) != run.target_bytes[i]) return false;
@@ -32,10 +27,6 @@ bool from_target(byte_view frame, const capture_run& run) {
 }
 
 void select_and_report(const dhcp_request& request, capture_run& run) {
-    if (request.message_type != dhcp_request_type) {
-        ++run.processed_count;
-        return;
-    }
     if (run.pass_index == 0) {
         // The counting pass does not count target requests as processed.
         ++run.first_pass_count;
@@ -52,7 +43,9 @@ void select_and_report(const dhcp_request& request, capture_run& run) {
 }
 
 void handle_frame(byte_view frame, capture_run& run) {
-    if (!from_target(frame, run)) {
+    byte_view address;
+    if (!is_dhcp_request_from(
+            frame, run.link_header_len, [&](byte_view a) { return is_target(a, run); }, address)) {
         ++run.processed_count;
         return;
     }

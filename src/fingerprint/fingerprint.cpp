@@ -2,7 +2,6 @@
 
 #include <cstring>
 
-#include "base/output.h"
 #include "text/render.h"
 
 namespace dhcpident {
@@ -29,8 +28,8 @@ std::uint8_t initial_ttl_class(std::uint8_t ttl) {
     return 255;
 }
 
-fingerprint fingerprint_of(std::uint8_t ttl_class, const char* option_codes,
-                           const char* parameter_list, const char* vendor_class) {
+fingerprint lookup_fingerprint(std::uint8_t ttl_class, const char* option_codes,
+                               const char* parameter_list, const char* vendor_class) {
     for (std::size_t i = 0; i < fingerprint_count && i < fingerprint_table_capacity; ++i) {
         const fingerprint_entry& row = fingerprint_table[i];
         if (list_matches(row.request_list, parameter_list) &&
@@ -41,17 +40,6 @@ fingerprint fingerprint_of(std::uint8_t ttl_class, const char* option_codes,
         }
     }
     return {decimal_list_text(parameter_list), false};
-}
-
-const char* lookup_fingerprint(std::uint8_t ttl_class, const char* option_codes,
-                               const char* parameter_list, const char* vendor_class) {
-    const fingerprint found = fingerprint_of(ttl_class, option_codes, parameter_list, vendor_class);
-    if (!found.matched) {
-        out_text("dhcpvendor='");
-        out_text(vendor_class);
-        out_text("'\n");
-    }
-    return found.text;
 }
 
 }  // namespace dhcpident

@@ -30,18 +30,14 @@ extern std::uint16_t fingerprint_count;
 std::uint8_t initial_ttl_class(std::uint8_t ttl);
 
 // A request's fingerprint: the device name of the first row that matches
-// it, or, when none does, its parameter request list in decimal.
+// it, or, when none does, its parameter request list in decimal. The
+// report writes the vendor class on a dhcpvendor line of its own when no
+// row matched, in either format.
 struct fingerprint {
     const char* text;  // the row's name, or the list in decimal_list_text's buffer
     bool matched;      // a row matched: the report then has no dhcpvendor line
 };
-fingerprint fingerprint_of(std::uint8_t ttl_class, const char* option_codes,
-                           const char* parameter_list, const char* vendor_class);
-
-// The text of the fingerprint. Without a match it first prints
-// "dhcpvendor='<vendor_class>'" to stdout, and the text lasts until the
-// decimal renderer runs again.
-const char* lookup_fingerprint(std::uint8_t ttl_class, const char* option_codes,
+fingerprint lookup_fingerprint(std::uint8_t ttl_class, const char* option_codes,
                                const char* parameter_list, const char* vendor_class);
 
 }  // namespace dhcpident

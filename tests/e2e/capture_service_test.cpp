@@ -21,7 +21,7 @@
 #include <thread>
 
 #include "capture_writer.h"
-#include "driver/live_capture.h"
+#include "service/live_capture.h"
 #include "e2e_fixture.h"
 #include "frame_builder.h"
 #include "program_runner.h"
@@ -42,23 +42,7 @@ struct shared_dir {
     ~shared_dir() { std::filesystem::remove_all(path); }
 };
 
-// The frames of a capture; whole is false when libpcap found it torn.
-std::vector<bytes> frames_of(const std::string& capture, bool* whole = nullptr) {
-    std::vector<bytes> frames;
-    char error[PCAP_ERRBUF_SIZE];
-    std::FILE* file = fmemopen(const_cast<char*>(capture.data()), capture.size(), "rb");
-    pcap_t* p = file != nullptr ? pcap_fopen_offline(file, error) : nullptr;
-    int got = -1;
-    pcap_pkthdr* header;
-    const u_char* data;
-    while (p != nullptr && (got = pcap_next_ex(p, &header, &data)) == 1) {
-        frames.emplace_back(data, data + header->caplen);
-    }
-    if (whole != nullptr) *whole = got == PCAP_ERROR_BREAK;
-    if (p != nullptr) pcap_close(p);
-    else if (file != nullptr) std::fclose(file);
-    return frames;
-}
+std::vector<bytes> frames_of(const std::string& capture) { return testkit::frames_of(capture).frames; }
 
 // What the reader says of capture: --all, --json --all, then the default
 // report of each client --all names.
@@ -135,11 +119,7 @@ TEST_F(CaptureServiceTest, CorpusAndGeneratedCapturesReportTheSameCompacted) {
 TEST_F(CaptureServiceTest, PastItsBoundsTheClientsWhoseLastRequestIsOldestGo) {
     testkit::capture_writer writer(DLT_EN10MB, 1518);
     auto request_of = [](std::uint32_t n) {
-        testkit::dhcp_frame f;
-        f.client = {0x02, 0x10, 0, static_cast<std::uint8_t>(n >> 16), static_cast<std::uint8_t>(n >> 8),
-                    static_cast<std::uint8_t>(n)};
-        f.options = testkit::option(12, "host " + std::to_string(n));
-        return testkit::build(f);
+        return testkit::build(testkit::request_from(n, testkit::option(12, "host " + std::to_string(n))));
     };
     for (std::uint32_t n = 0; n < 50000; ++n) {
         writer.add(request_of(n));
@@ -165,30 +145,39 @@ TEST_F(CaptureServiceTest, PastItsBoundsTheClientsWhoseLastRequestIsOldestGo) {
         EXPECT_EQ(r.err, "Warning: Dropped " + std::to_string(first - 1) +
                              " clients whose last request was oldest, to keep within " + limits + "\n");
     }
+    // A frame larger than a quarter of the budget is refused, and said to
+    // be; the others are kept.
+    bytes huge;
+    for (int i = 0; i < 80; ++i) huge = testkit::concat({huge, testkit::option(250, std::string(250, 'x'))});
+    program_result r;
+    const std::string out = compacted(
+        testkit::capture_of({request_of(1), testkit::build(testkit::request_from(2, huge)), request_of(3)}),
+        {"--max-memory=64K"}, r);
+    EXPECT_EQ(r.err, "Warning: 1 requests not kept: larger than --max-memory holds\n");
+    EXPECT_EQ(frames_of(out), (std::vector<bytes>{request_of(1), request_of(3)}));
 }
 
 TEST_F(CaptureServiceTest, ACommandLineItCannotServeEndsInAnError) {
     const std::string sample = testkit::load(DHCPIDENT_SAMPLES "/sample.pcap");
-    const std::string either = "Error: expected -i INTERFACE or -r FILE, not both (see --help)\n";
-    const std::vector<std::pair<std::vector<std::string>, std::string>> rows{
-        {{}, either},
-        {{"-r", "/tmp/capfileall.pcap", "-i", "veth1"}, either},
-        {{"-r"}, "Error: -r takes an argument (see --help)\n"},
-        {{"--interval=0", "-r", "x"}, "Error: --interval takes a number from 1 to 3600\n"},
-        {{"--interval=3601", "-r", "x"}, "Error: --interval takes a number from 1 to 3600\n"},
-        {{"--max-clients=16777217", "-r", "x"}, "Error: --max-clients takes a number from 1 to 16777216\n"},
-        {{"-x"}, "Error: Unknown option -x (see --help)\n"},
-        {{"-r", "/tmp/none"}, "Error: Unable to open capture /tmp/none: No such file or directory\n"},
-        {{"-r", "/tmp/capfileall.pcap", "-w", "/tmp"}, "Error: Unable to write /tmp: Is a directory\n"},
-        {{"-r", "/tmp/capfileall.pcap", "-w", "/tmp/no/file"},
-         "Error: Unable to write /tmp/no/file: No such file or directory\n"},
-    };
-    for (const auto& [args, error] : rows) {
-        const program_result r = run_program(service(args, sample));
-        EXPECT_EQ(r.err, error) << args.size();
-        EXPECT_EQ(r.status, 1) << error;
-        EXPECT_EQ(r.out, "");
-    }
+    auto run = [&](std::vector<std::string> args) { return service(args, sample); };
+    const std::string interval = "Error: --interval takes a number from 1 to 3600\n";
+    expect_rows({
+        {"neither", run({}), "", "Error: expected -i INTERFACE or -r FILE (see --help)\n", 1},
+        {"both", run({"-r", "/tmp/capfileall.pcap", "-i", "veth1"}), "",
+         "Error: expected -i INTERFACE or -r FILE, not both (see --help)\n", 1},
+        {"no argument", run({"-r"}), "", "Error: -r takes an argument (see --help)\n", 1},
+        {"interval 0", run({"--interval=0", "-r", "x"}), "", interval, 1},
+        {"interval past an hour", run({"--interval=3601", "-r", "x"}), "", interval, 1},
+        {"client bound", run({"--max-clients=16777217", "-r", "x"}), "",
+         "Error: --max-clients takes a number from 1 to 16777216\n", 1},
+        {"unknown", run({"-x"}), "", "Error: Unknown option -x (see --help)\n", 1},
+        {"no input", run({"-r", "/tmp/none"}), "",
+         "Error: Unable to open capture /tmp/none: No such file or directory\n", 1},
+        {"a directory", run({"-r", "/tmp/capfileall.pcap", "-w", "/tmp"}), "",
+         "Error: Unable to write /tmp: Is a directory\n", 1},
+        {"no directory", run({"-r", "/tmp/capfileall.pcap", "-w", "/tmp/no/file"}), "",
+         "Error: Unable to write /tmp/no/file: No such file or directory\n", 1},
+    });
 }
 
 // Live, on veth1 of a veth pair in a network namespace of the test's own
@@ -230,10 +219,7 @@ protected:
     std::vector<bytes> requests(std::uint32_t from, std::uint32_t count) {
         std::vector<bytes> frames;
         for (std::uint32_t n = from; n < from + count; ++n) {
-            testkit::dhcp_frame f;
-            f.client = {0x02, 0x20, 0, static_cast<std::uint8_t>(n >> 16), static_cast<std::uint8_t>(n >> 8),
-                        static_cast<std::uint8_t>(n)};
-            frames.push_back(testkit::build(f));
+            frames.push_back(testkit::build(testkit::request_from(n)));
         }
         return frames;
     }
@@ -310,10 +296,8 @@ TEST_F(LiveCaptureTest, AFloodStaysWithinItsBoundsAndNoReadFindsAFileTorn) {
     for (std::uint32_t n = 0; n < flood.size(); ++n) {
         send(flood[n]);
         if (n % 50 != 49) continue;
-        bool whole = false;
-        frames_of(testkit::load(output()), &whole);
         ++reads;
-        torn += !whole;
+        torn += !testkit::frames_of(testkit::load(output())).whole;
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(2200));
     const long growth = service->anonymous_kib() - before;
@@ -374,16 +358,17 @@ TEST_F(LiveCaptureTest, AFullFileSystemLeavesThePreviousFileWhole) {
 TEST_F(LiveCaptureTest, AnInterfaceItCannotOpenEndsInAnError) {
     program_setup unprivileged = service({"-i", "veth1"});
     unprivileged.run_as = 1000;
-    const std::vector<std::pair<program_setup, std::string>> rows{
-        {service({"-i", "veth9"}), "Error: Unable to open interface veth9: No such device exists\n"},
-        {service({"-i", "veth1", "-i", "lo"}), "Error: Unable to open interface lo: That device is not up\n"},
-        {unprivileged, "Error: You need to have root privileges\n"},
-    };
-    for (const auto& [setup, error] : rows) {
-        const program_result r = run_program(setup);
-        EXPECT_EQ(r.err, error);
-        EXPECT_EQ(r.status, 1);
-    }
+    program_setup without_setuid = service({"-i", "veth1", "-w", output()});
+    without_setuid.without_setuid_capability = true;
+    expect_rows({
+        {"root that cannot change its user", without_setuid, "",
+         "Error: Unable to drop privileges: Operation not permitted\n", 1},
+        {"no such device", service({"-i", "veth9"}), "",
+         "Error: Unable to open interface veth9: No such device exists\n", 1},
+        {"a device that is down", service({"-i", "veth1", "-i", "lo"}), "",
+         "Error: Unable to open interface lo: That device is not up\n", 1},
+        {"not root", unprivileged, "", "Error: You need to have root privileges\n", 1},
+    });
 }
 
 }  // namespace

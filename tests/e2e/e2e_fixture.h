@@ -33,6 +33,35 @@ inline std::vector<std::string> corpus_names(std::size_t every = 1) {
     return picked;
 }
 
+// A row of an end-to-end table: a run of the program and what it gives.
+// With prefixes, the run's stdout and stderr need only begin with out and
+// err, and are empty exactly when those are (texts that go on with
+// libpcap's words, or with a whole usage).
+struct run_row {
+    const char* name;
+    program_setup setup;
+    std::string out;
+    std::string err;
+    int status;
+    bool prefixes = false;
+};
+
+inline void expect_rows(const std::vector<run_row>& rows) {
+    for (const run_row& row : rows) {
+        const program_result r = run_program(row.setup);
+        if (row.prefixes) {
+            EXPECT_EQ(r.out.substr(0, row.out.size()), row.out) << row.name;
+            EXPECT_EQ(r.err.substr(0, row.err.size()), row.err) << row.name;
+            EXPECT_EQ(r.out.empty(), row.out.empty()) << row.name;
+            EXPECT_EQ(r.err.empty(), row.err.empty()) << row.name;
+        } else {
+            EXPECT_EQ(r.out, row.out) << row.name;
+            EXPECT_EQ(r.err, row.err) << row.name;
+        }
+        EXPECT_EQ(r.status, row.status) << row.name;
+    }
+}
+
 class EndToEndTest : public testing::Test {
 public:
     static program_setup with_capture(std::string capture,

@@ -12,8 +12,8 @@
 #include <optional>
 
 #include "capture_writer.h"
-#include "dhcp/dhcp_request.h"
-#include "driver/link_type.h"
+#include "dhcp/request.h"
+#include "common/link_type.h"
 #include "frame_builder.h"
 #include "e2e_fixture.h"
 #include "program_runner.h"
@@ -72,55 +72,37 @@ TEST_F(HostileTest, DamagedAndUnusualCaptureFiles) {
     std::string in_frame = testkit::capture_of({request("a"), request("b"), third});
     in_frame.resize(in_frame.size() - third.size() / 2);
 
-    struct row {
-        const char* name;
-        std::string capture;
-        std::string out;
-        int status;
-    } rows[] = {
-        {"cut inside a record header", in_header, report("b"), 0},
-        {"cut inside a frame", in_frame, report("b"), 0},
-        {"pcapng", pcapng_of({request("a"), request("ng")}), report("ng"), 0},
-        {"empty file", "", "", 1},
-        {"bogus magic", "\xde\xad\xbe\xef" + whole.substr(4), "", 1},
-        {"header only, cut", whole.substr(0, 20), "", 1},
-    };
-    for (const row& r : rows) {
-        const program_result result = run(r.capture);
-        EXPECT_EQ(result.out, r.out) << r.name;
-        EXPECT_EQ(result.status, r.status) << r.name;
-        if (r.status == 1) {
-            EXPECT_EQ(result.err.rfind(open_error, 0), 0u) << r.name << ": " << result.err;
-            EXPECT_EQ(std::count(result.err.begin(), result.err.end(), '\n'), 1) << r.name;
-        } else {
-            EXPECT_EQ(result.err, "") << r.name;
-        }
-    }
+    // A capture libpcap refuses: one line, libpcap's words behind the open
+    // error.
+    const std::string refused = open_error;
+    expect_rows({
+        {"cut inside a record header", with_capture(in_header), report("b"), "", 0},
+        {"cut inside a frame", with_capture(in_frame), report("b"), "", 0},
+        {"pcapng", with_capture(pcapng_of({request("a"), request("ng")})), report("ng"), "", 0},
+        {"empty file", with_capture(""), "",
+         refused + "truncated dump file; tried to read 4 file header bytes, only got 0\n", 1},
+        {"bogus magic", with_capture("\xde\xad\xbe\xef" + whole.substr(4)), "",
+         refused + "unknown file format\n", 1},
+        {"header only, cut", with_capture(whole.substr(0, 20)), "",
+         refused + "truncated dump file; tried to read 24 file header bytes, only got 16\n", 1},
+    });
 }
 
 // A client in the file whose request the program should report, if any.
-std::string client_in(const std::string& path) {
-    char error_text[PCAP_ERRBUF_SIZE];
-    pcap_t* capture = pcap_open_offline(path.c_str(), error_text);
-    if (capture == nullptr) return "";
+std::string client_in(const std::string& capture) {
+    const testkit::capture_frames read = testkit::frames_of(capture);
     testing::internal::CaptureStderr();
-    const std::uint16_t header_length =
-        dhcpident::link_header_length(pcap_datalink(capture)).value_or(0);
+    const std::uint16_t header_length = dhcpident::link_header_length(read.link_type).value_or(0);
     testing::internal::GetCapturedStderr();
-    pcap_pkthdr* header;
-    const u_char* frame;
-    dhcpident::dhcp_request request;
-    std::string found;
-    while (found.empty() && pcap_next_ex(capture, &header, &frame) == 1) {
-        dhcpident::decode_dhcp_request(dhcpident::byte_view(frame, header->caplen), header_length,
-                                       request);
-        if (request.chaddr_captured && request.message_type == 3 && request.hlen > 0 &&
-            request.hlen <= 6) {
-            found = dhcpident::hex_colon_text(request.chaddr);
+    for (const bytes& frame : read.frames) {
+        dhcpident::byte_view address;
+        if (dhcpident::is_dhcp_request(dhcpident::byte_view(frame.data(), frame.size()),
+                                       header_length, address) &&
+            address.size() > 0 && address.size() <= 6) {
+            return dhcpident::hex_colon_text(address);
         }
     }
-    pcap_close(capture);
-    return found;
+    return "";
 }
 
 bool only_link_warnings(const std::string& err) {
@@ -139,9 +121,8 @@ TEST_F(HostileTest, SharedCaptureCorpusRunsClean) {
 
     int clean = 0, refused = 0, reported = 0;
     for (const std::string& name : names) {
-        const std::string path = std::string(DHCPIDENT_CAPTURES) + "/" + name;
-        const std::string capture = testkit::load(path);
-        const std::string client = client_in(path);
+        const std::string capture = testkit::load(std::string(DHCPIDENT_CAPTURES) + "/" + name);
+        const std::string client = client_in(capture);
         // The empty target, which matches an address of length 0, and a
         // client found in the file.
         std::vector<std::string> targets{""};

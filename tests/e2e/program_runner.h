@@ -26,16 +26,16 @@ enum class output_to {
 
 struct program_setup {
     bool service = false;                   // dhcpident-capture, not dhcpident
-    std::vector<std::string> args;          // argv[1..]
-    std::optional<std::string> capture;     // bytes at /tmp/capfileall.pcap; none: no file
+    std::vector<std::string> args = {};     // argv[1..]
+    std::optional<std::string> capture = {};  // bytes at /tmp/capfileall.pcap; none: no file
     mode_t capture_mode = 0644;             // owner and group stay root
     // Runs in the child as root once the capture is written, before the
     // program starts: places files in the private /tmp as another user
     // would. System calls only; false fails the run.
     bool (*arrange)() = nullptr;
-    std::optional<uid_t> run_as;            // start unprivileged
+    std::optional<uid_t> run_as = {};       // start unprivileged
     bool without_setuid_capability = false; // root that cannot change its uid
-    std::optional<std::string> passwd;      // replaces /etc/passwd (and files-only lookup)
+    std::optional<std::string> passwd = {};  // replaces /etc/passwd (and files-only lookup)
     output_to out = output_to::pipe;
     bool stuck_stderr = false;              // stderr a stuck_pipe too
     int time_limit_seconds = 120;           // then the program is killed

@@ -36,15 +36,6 @@ std::string report_for(const char* host) {
 
 class ProgramTest : public e2e::EndToEndTest {};
 
-struct listed_case {
-    const char* name;
-    std::string capture;
-    std::vector<std::string> args;
-    std::string out;
-    std::string err;
-    int status;
-};
-
 std::string no_match(const std::string& mac) {
     return "Warning: " + mac + " matches no address: addresses are written in lower-case hex pairs "
            "joined by \":\", such as aa:bb:cc:dd:ee:ff\n";
@@ -60,65 +51,47 @@ TEST_F(ProgramTest, Listed) {
     const std::string usual = testkit::capture_of(
         {testkit::non_dhcp_frame(1), full_request(0x64, "first"), build(other), build(discover),
          full_request(0x64, "last"), testkit::non_dhcp_frame(2)});
-    const listed_case cases[] = {
-        {"last request reported", usual, {target}, report_for("last"), "", 0},
-        {"extra arguments change nothing", usual, {target, "x", "y"}, report_for("last"), "", 0},
-        {"no frames", testkit::capture_of({}), {target}, "", "", 0},
-        {"no request from the target", usual, {"00:1a:2b:3c:4d:60"}, "", "", 0},
-        {"upper-case target never matches, and says why", usual, {"00:1A:2B:3C:4D:5E"}, "",
-         no_match("00:1A:2B:3C:4D:5E"), 0},
-        {"nor a target without colons", usual, {"001a2b3c4d5e"}, "", no_match("001a2b3c4d5e"), 0},
-        {"empty target matches an empty address", testkit::capture_of({build(no_address)}), {""},
+    expect_rows({
+        {"last request reported", with_capture(usual), report_for("last"), "", 0},
+        {"extra arguments change nothing", with_capture(usual, {target, "x", "y"}), report_for("last"),
+         "", 0},
+        {"no frames", with_capture(testkit::capture_of({})), "", "", 0},
+        {"no request from the target", with_capture(usual, {"00:1a:2b:3c:4d:60"}), "", "", 0},
+        {"upper-case target never matches, and says why", with_capture(usual, {"00:1A:2B:3C:4D:5E"}),
+         "", no_match("00:1A:2B:3C:4D:5E"), 0},
+        {"nor a target without colons", with_capture(usual, {"001a2b3c4d5e"}), "",
+         no_match("001a2b3c4d5e"), 0},
+        {"empty target matches an empty address", with_capture(testkit::capture_of({build(no_address)}), {""}),
          "mac=''\n\ndhcpvendor=''\nfingerprint=''\n\n", "", 0},
-        {"unknown link type warns in each pass", testkit::capture_of({build(other)}, 105), {target},
+        {"unknown link type warns in each pass", with_capture(testkit::capture_of({build(other)}, 105)),
          "", "Warning: unable to find device link type!\nWarning: unable to find device link type!\n",
          0},
-        {"raw IP capture", testkit::capture_of({build([] {
+        {"raw IP capture", with_capture(testkit::capture_of({build([] {
                                                    dhcp_frame f;
                                                    f.ethernet = false;
                                                    return f;
                                                }())},
-                                               DLT_RAW),
-         {target}, "mac='00:1a:2b:3c:4d:5e'\n\ndhcpvendor=''\nfingerprint=''\n\n", "", 0},
-    };
-    for (const listed_case& c : cases) {
-        const program_result r = e2e::run_program(with_capture(c.capture, c.args));
-        EXPECT_EQ(r.out, c.out) << c.name;
-        EXPECT_EQ(r.err, c.err) << c.name;
-        EXPECT_EQ(r.status, c.status) << c.name;
-    }
+                                               DLT_RAW)),
+         "mac='00:1a:2b:3c:4d:5e'\n\ndhcpvendor=''\nfingerprint=''\n\n", "", 0},
+    });
 }
 
 // Each pass opens the capture as nobody, with root's groups; a drop that
 // cannot be made warns in each pass and the run goes on.
 TEST_F(ProgramTest, PrivilegesAreDroppedBeforeEachOpen) {
     const std::string root_only = "root:x:0:0:root:/root:/bin/sh\n";
-    struct row {
-        const char* name;
-        mode_t mode;
-        bool without_setuid;
-        std::optional<std::string> passwd;
-        std::string out, err;
-        int status;
-    } rows[] = {
-        {"only root may read it", 0600, false, {}, "",
+    const std::string capture = testkit::capture_of({full_request(0x64, "h")});
+    expect_rows({
+        {"only root may read it", {.args = {target}, .capture = capture, .capture_mode = 0600}, "",
          std::string(open_error) + "/tmp/capfileall.pcap: Permission denied\n", 1},
-        {"root's group may read it", 0640, false, {}, report_for("h"), "", 0},
-        {"no CAP_SETUID", 0644, true, {}, report_for("h"), std::string(no_drop) + no_drop, 0},
-        {"no account nobody", 0644, false, root_only, report_for("h"), std::string(no_drop) + no_drop, 0},
-        {"nobody is root", 0644, false, root_only + "nobody:x:0:0::/:/bin/sh\n", report_for("h"),
+        {"root's group may read it", {.args = {target}, .capture = capture, .capture_mode = 0640}, report_for("h"), "", 0},
+        {"no CAP_SETUID", {.args = {target}, .capture = capture, .without_setuid_capability = true}, report_for("h"),
          std::string(no_drop) + no_drop, 0},
-    };
-    for (const row& r : rows) {
-        program_setup s = with_capture(testkit::capture_of({full_request(0x64, "h")}));
-        s.capture_mode = r.mode;
-        s.without_setuid_capability = r.without_setuid;
-        s.passwd = r.passwd;
-        const program_result result = e2e::run_program(s);
-        EXPECT_EQ(result.out, r.out) << r.name;
-        EXPECT_EQ(result.err, r.err) << r.name;
-        EXPECT_EQ(result.status, r.status) << r.name;
-    }
+        {"no account nobody", {.args = {target}, .capture = capture, .passwd = root_only}, report_for("h"),
+         std::string(no_drop) + no_drop, 0},
+        {"nobody is root", {.args = {target}, .capture = capture, .passwd = root_only + "nobody:x:0:0::/:/bin/sh\n"},
+         report_for("h"), std::string(no_drop) + no_drop, 0},
+    });
 }
 
 TEST_F(ProgramTest, BundledSampleGivesItsExpectedReport) {

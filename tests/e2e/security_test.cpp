@@ -53,74 +53,32 @@ class SecurityTest : public EndToEndTest {};
 
 TEST_F(SecurityTest, WhatOthersPlaceAtThePathIsRefusedWithoutBlocking) {
     const std::string refused = std::string(open_error) + path + ": ";
-    struct row {
-        const char* name;
-        bool (*arrange)();
-        mode_t capture_mode;
-        std::string err;
-    } rows[] = {
-        {"FIFO without a writer", user_fifo, 0644, refused + "a FIFO, not a regular file\n"},
-        {"FIFO whose writer never writes", user_fifo_with_silent_writer, 0644,
-         refused + "a FIFO, not a regular file\n"},
-        {"directory", user_directory, 0644, refused + "a directory, not a regular file\n"},
-        {"user's link to a capture only root may read", capture_behind_user_link, 0600,
-         refused + "a symbolic link not owned by root\n"},
-        {"user's link to a capture root's group may read", capture_behind_user_link, 0640,
-         refused + "a symbolic link not owned by root\n"},
-        {"user's link to /dev/zero", user_link_to_zero, 0644,
-         refused + "a symbolic link not owned by root\n"},
-        {"root's link to /dev/zero", root_link_to_zero, 0644,
-         refused + "a character device, not a regular file\n"},
-        {"nothing at all: libpcap's own text", vacate, 0644, refused + "No such file or directory\n"},
+    // A blocked open would end at the time limit, killed.
+    auto placed = [](bool (*arrange)(), mode_t capture_mode = 0644) {
+        return program_setup{.args = {target}, .capture = request_capture(),
+                             .capture_mode = capture_mode, .arrange = arrange,
+                             .time_limit_seconds = 10};
     };
-    for (const row& r : rows) {
-        program_setup s = with_capture(request_capture());
-        s.capture_mode = r.capture_mode;
-        s.arrange = r.arrange;
-        s.time_limit_seconds = 10;  // a blocked open would end here, killed
-        const program_result result = run_program(s);
-        EXPECT_EQ(result.out, "") << r.name;
-        EXPECT_EQ(result.err, r.err) << r.name;
-        EXPECT_EQ(result.status, 1) << r.name;
-    }
-}
-
-TEST_F(SecurityTest, RootsOwnLinkToACaptureIsFollowed) {
-    program_setup s = with_capture(request_capture());
-    s.arrange = capture_behind_link;
-    const program_result r = run_program(s);
-    EXPECT_EQ(r.out, request_report);
-    EXPECT_EQ(r.err, "");
-    EXPECT_EQ(r.status, 0);
+    const std::string user_link = refused + "a symbolic link not owned by root\n";
+    expect_rows({
+        {"FIFO without a writer", placed(user_fifo), "", refused + "a FIFO, not a regular file\n", 1},
+        {"FIFO whose writer never writes", placed(user_fifo_with_silent_writer), "",
+         refused + "a FIFO, not a regular file\n", 1},
+        {"directory", placed(user_directory), "", refused + "a directory, not a regular file\n", 1},
+        {"user's link to a capture only root may read", placed(capture_behind_user_link, 0600), "",
+         user_link, 1},
+        {"user's link to a capture root's group may read", placed(capture_behind_user_link, 0640), "",
+         user_link, 1},
+        {"user's link to /dev/zero", placed(user_link_to_zero), "", user_link, 1},
+        {"root's link to /dev/zero", placed(root_link_to_zero), "",
+         refused + "a character device, not a regular file\n", 1},
+        {"nothing at all: libpcap's own text", placed(vacate), "",
+         refused + "No such file or directory\n", 1},
+        {"root's own link to a capture is followed", placed(capture_behind_link), request_report, "", 0},
+    });
 }
 
 TEST_F(SecurityTest, AReportThatCannotBeWrittenIsAFailure) {
-    struct row {
-        const char* name;
-        output_to out;
-        std::vector<std::string> args;
-        std::string err;
-        int status;
-    } rows[] = {
-        {"stdout on /dev/full", output_to::full_device, {target},
-         "Error: Unable to write the report: No space left on device\n", 1},
-        {"stdout on /dev/full, nothing to report", output_to::full_device, {"00:00:00:00:00:01"}, "",
-         0},
-        {"reader gone, SIGPIPE ignored", output_to::reader_gone, {target},
-         "Error: Unable to write the report: Broken pipe\n", 1},
-        // As a shell tool ends in "| head": by SIGPIPE, silently, never 0.
-        {"reader gone", output_to::reader_left, {target}, "", 128 + SIGPIPE},
-        // The capture must not be opened as descriptor 1, where the report
-        // would then be written into it and fail.
-        {"stdout closed at start", output_to::closed, {target}, "", 0},
-        // Reports of many clients, written while the stdio buffer fills.
-        {"--all on /dev/full", output_to::full_device, {"--all"},
-         "Error: Unable to write the report: No space left on device\n", 1},
-        {"--all, reader gone", output_to::reader_gone, {"--all", "--json"},
-         "Error: Unable to write the report: Broken pipe\n", 1},
-        {"--all, reader gone, SIGPIPE at its default", output_to::reader_left, {"--all", "--json"},
-         "", 128 + SIGPIPE},
-    };
     testkit::capture_writer many_clients;
     for (std::uint8_t n = 0; n < 200; ++n) {
         testkit::dhcp_frame f;
@@ -128,14 +86,28 @@ TEST_F(SecurityTest, AReportThatCannotBeWrittenIsAFailure) {
         many_clients.add(build(f));
     }
     const std::string many = many_clients.finish();
-    for (const row& r : rows) {
-        program_setup s = with_capture(r.args[0] == "--all" ? many : request_capture(), r.args);
-        s.out = r.out;
-        const program_result result = run_program(s);
-        EXPECT_EQ(result.out, "") << r.name;
-        EXPECT_EQ(result.err, r.err) << r.name;
-        EXPECT_EQ(result.status, r.status) << r.name;
-    }
+    auto to = [&](output_to out, std::vector<std::string> args = {target}) {
+        return program_setup{.args = args, .capture = args[0] == "--all" ? many : request_capture(),
+                             .out = out};
+    };
+    const std::string full = "Error: Unable to write the report: No space left on device\n";
+    const std::string gone = "Error: Unable to write the report: Broken pipe\n";
+    expect_rows({
+        {"stdout on /dev/full", to(output_to::full_device), "", full, 1},
+        {"stdout on /dev/full, nothing to report", to(output_to::full_device, {"00:00:00:00:00:01"}),
+         "", "", 0},
+        {"reader gone, SIGPIPE ignored", to(output_to::reader_gone), "", gone, 1},
+        // As a shell tool ends in "| head": by SIGPIPE, silently, never 0.
+        {"reader gone", to(output_to::reader_left), "", "", 128 + SIGPIPE},
+        // The capture must not be opened as descriptor 1, where the report
+        // would then be written into it and fail.
+        {"stdout closed at start", to(output_to::closed), "", "", 0},
+        // Reports of many clients, written while the stdio buffer fills.
+        {"--all on /dev/full", to(output_to::full_device, {"--all"}), "", full, 1},
+        {"--all, reader gone", to(output_to::reader_gone, {"--all", "--json"}), "", gone, 1},
+        {"--all, reader gone, SIGPIPE at its default", to(output_to::reader_left, {"--all", "--json"}),
+         "", "", 128 + SIGPIPE},
+    });
 }
 
 }  // namespace

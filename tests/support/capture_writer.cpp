@@ -1,6 +1,5 @@
 #include "capture_writer.h"
 
-
 #include <cstdlib>
 #include <stdexcept>
 
@@ -62,6 +61,27 @@ std::string capture_of(const std::vector<std::vector<std::uint8_t>>& frames, int
     capture_writer writer(link_type);
     for (const auto& frame : frames) writer.add(frame);
     return writer.finish();
+}
+
+capture_frames frames_of(const std::string& capture) {
+    capture_frames read;
+    char error[PCAP_ERRBUF_SIZE];
+    std::FILE* file = fmemopen(const_cast<char*>(capture.data()), capture.size(), "rb");
+    pcap_t* p = file != nullptr ? pcap_fopen_offline(file, error) : nullptr;
+    if (p == nullptr) {
+        if (file != nullptr) std::fclose(file);
+        return read;
+    }
+    read.link_type = pcap_datalink(p);
+    pcap_pkthdr* header;
+    const u_char* data;
+    int got;
+    while ((got = pcap_next_ex(p, &header, &data)) == 1) {
+        read.frames.emplace_back(data, data + header->caplen);
+    }
+    read.whole = got == PCAP_ERROR_BREAK;
+    pcap_close(p);
+    return read;
 }
 
 }  // namespace testkit

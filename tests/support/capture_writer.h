@@ -45,4 +45,14 @@ std::string load(const std::string& path);
 std::string capture_of(const std::vector<std::vector<std::uint8_t>>& frames,
                        int link_type = DLT_EN10MB);
 
+// What libpcap reads of a capture held in memory: its link type (-1 when
+// it reads none), its frames as captured, and whether it read them to the
+// end without finding the file torn.
+struct capture_frames {
+    int link_type = -1;
+    std::vector<std::vector<std::uint8_t>> frames;
+    bool whole = false;
+};
+capture_frames frames_of(const std::string& capture);
+
 }  // namespace testkit

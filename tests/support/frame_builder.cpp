@@ -126,9 +126,12 @@ std::vector<mac_address> fnv_colliding_addresses(std::size_t count) {
     return found;
 }
 
-mac_address client(std::uint8_t n) { return {0x02, 0x00, 0x00, 0x00, 0x01, n}; }
+mac_address client(std::uint32_t n) {
+    return {0x02, 0x00, static_cast<std::uint8_t>(n >> 24), static_cast<std::uint8_t>(n >> 16),
+            static_cast<std::uint8_t>((n >> 8) ^ 1), static_cast<std::uint8_t>(n)};
+}
 
-dhcp_frame request_from(std::uint8_t n, bytes options) {
+dhcp_frame request_from(std::uint32_t n, bytes options) {
     dhcp_frame f;
     f.client = client(n);
     f.options = std::move(options);

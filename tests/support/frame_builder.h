@@ -44,9 +44,11 @@ std::vector<mac_address> fnv_colliding_addresses(std::size_t count);
 // A frame that is no DHCP at all: an Ethernet header and a short payload.
 bytes non_dhcp_frame(std::uint8_t seed);
 
-// Client n's address, 02:00:00:00:01:n, and a request from it.
-mac_address client(std::uint8_t n);
-dhcp_frame request_from(std::uint8_t n, bytes options = {});
+// Client n's address, a distinct one for every n: 02:00, then the four
+// bytes of n, the third with its lowest bit flipped, so that below 256 it
+// is 02:00:00:00:01:n. And a request from it.
+mac_address client(std::uint32_t n);
+dhcp_frame request_from(std::uint32_t n, bytes options = {});
 
 // Tagged and untagged clients, repeated requests whose values shrink and
 // grow, relay information, address lengths 0 to 6, a discover-only client,

@@ -5,7 +5,7 @@
 #include <cstdio>
 
 #include "capture_memory.h"
-#include "driver/capture_pass.h"
+#include "reader/capture_pass.h"
 
 namespace testkit {
 namespace {

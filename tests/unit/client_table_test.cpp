@@ -29,8 +29,8 @@ dhcp_request request_with(const address& client, const std::string& host) {
 }
 
 address client(std::uint32_t n) {
-    return {2, 0, static_cast<std::uint8_t>(n >> 24), static_cast<std::uint8_t>(n >> 16),
-            static_cast<std::uint8_t>(n >> 8), static_cast<std::uint8_t>(n)};
+    const testkit::mac_address mac = testkit::client(n);
+    return address(mac.begin(), mac.end());
 }
 
 // Host names of the clients' reports, in order; "-" for a withheld one.
@@ -242,7 +242,7 @@ TEST(ClientTableTest, ATableThatDropsKeepsTheNewestClientsInTheOrderTheyCame) {
             byte_view key, stored;
             for (std::uint32_t i = 0; i < client_count(*table); ++i) {
                 if (!client_entry(*table, i, key, stored)) continue;
-                const std::uint32_t k = key.u8(5) | key.u8(4) << 8;
+                const std::uint32_t k = key.u8(5) | (key.u8(4) ^ 1) << 8;
                 std::string text(stored.size(), '\0');
                 stored.copy_to(0, stored.size(), reinterpret_cast<std::uint8_t*>(text.data()));
                 ASSERT_EQ(std::stoul(text), last[k]) << step;
@@ -259,6 +259,49 @@ TEST(ClientTableTest, ATableThatDropsKeepsTheNewestClientsInTheOrderTheyCame) {
         }
         EXPECT_GT(figures_of(*table).dropped, 0u);
         EXPECT_LE(figures_of(*table).memory, limits.max_memory);
+        destroy_client_table(table);
+    }
+}
+
+}  // namespace
+}  // namespace dhcpident
+
+namespace dhcpident {
+namespace {
+
+// What the default budget holds, as the manuals say: clients with every
+// text at its longest (four 255-byte values), with 6-byte and 85-byte
+// addresses, and clients of a phone's usual size (7 option codes, 11
+// parameters, a 15-character vendor class, a 14-character host name).
+// Counted through the library until the first request refused.
+TEST(ClientTableTest, TheDefaultBudgetHoldsTheClientsTheManualsPromise) {
+    struct row {
+        const char* name;
+        std::size_t address_bytes, text_bytes, parameters, vendor_bytes, host_bytes;
+        std::uint32_t at_least;  // the manuals' figure
+    } rows[] = {
+        {"longest texts, 6-byte addresses", 6, 255, 255, 255, 255, 6000},
+        {"longest texts, 85-byte addresses", 85, 255, 255, 255, 255, 5700},
+        {"a phone's usual size", 6, 7, 11, 15, 14, 56000},
+    };
+    for (const row& r : rows) {
+        client_table* table = create_request_table({largest_max_clients, default_max_memory}, {5, 6});
+        dhcp_request request{};
+        std::memset(request.option_codes, 'c', r.text_bytes);
+        std::memset(request.parameter_list, 'p', r.parameters);
+        std::memset(request.vendor_class, 'v', r.vendor_bytes);
+        std::memset(request.hostname, 'h', r.host_bytes);
+        address a(r.address_bytes, 0x5a);
+        std::uint32_t held = 0;
+        for (;; ++held) {
+            const address number = client(held);
+            std::copy(number.begin(), number.end(), a.begin());
+            request.chaddr = byte_view(a.data(), a.size());
+            request.chaddr_captured = true;
+            if (store_request(*table, request) != store_outcome::stored) break;
+        }
+        std::printf("capacity: 8 MiB holds %u clients: %s\n", static_cast<unsigned>(held), r.name);
+        EXPECT_GE(held, r.at_least) << r.name;
         destroy_client_table(table);
     }
 }

@@ -54,7 +54,7 @@ TEST_F(DecodeTest, UntaggedAndTaggedFramesPlaceEveryHeader) {
     const auto& plain = decode(build(f));
     EXPECT_EQ(plain.vlan_id, 0);
     EXPECT_EQ(plain.ip_ttl, 77);
-    EXPECT_EQ(plain.hlen, 6);
+    EXPECT_EQ(plain.chaddr.size(), 6u);
     EXPECT_TRUE(plain.chaddr_captured);
     EXPECT_EQ(address(plain), std::string("\x00\x1a\x2b\x3c\x4d\x5e", 6));
     EXPECT_EQ(plain.message_type, 3);

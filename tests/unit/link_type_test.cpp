@@ -3,7 +3,7 @@
 
 #include <algorithm>
 
-#include "driver/link_type.h"
+#include "common/link_type.h"
 
 namespace dhcpident {
 namespace {

@@ -3,7 +3,7 @@
 #include <signal.h>
 #include <unistd.h>
 
-#include "driver/shutdown.h"
+#include "reader/shutdown.h"
 
 namespace dhcpident {
 namespace {

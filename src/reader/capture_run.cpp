@@ -1,4 +1,4 @@
-#include "driver/capture_run.h"
+#include "reader/capture_run.h"
 
 namespace dhcpident {
 

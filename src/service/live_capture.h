@@ -1,6 +1,5 @@
 // Live capture for the capture service: interfaces opened by root with a
-// kernel filter for what a DHCP client sends, then the process running as
-// nobody before it reads a frame.
+// kernel filter for what a DHCP client sends.
 #pragma once
 
 #include <pcap/pcap.h>
@@ -12,10 +11,6 @@ namespace dhcpident {
 // Holds any DHCP frame of a 1500-byte MTU with one 802.1Q tag: the
 // Ethernet header, the tag and the IP packet.
 inline constexpr std::uint32_t live_snaplen = 14 + 4 + 1500;
-
-// The account the service runs as once its interfaces are open: user and
-// group 65534, nobody and nogroup on OpenWrt and Debian.
-inline constexpr unsigned unprivileged_id = 65534;
 
 // What the kernel passes: UDP to port 67, untagged or behind an 802.1Q
 // tag, what clients send to a server, relayed requests included.
@@ -29,11 +24,5 @@ bpf_program dhcp_filter_program();
 // kernel buffer, live_snaplen, non-blocking, and the kernel filter. Null
 // with the reason in error_text (PCAP_ERRBUF_SIZE bytes).
 pcap_t* open_interface(const char* interface, char* error_text);
-
-// From root to nobody for good: user and group ids 65534, no supplementary
-// groups, no capabilities (the bounding set included), and no new
-// privileges through any program it could run. False, with errno, when any
-// step failed; the process must then not go on.
-bool drop_to_nobody();
 
 }  // namespace dhcpident

@@ -1,4 +1,4 @@
-#include "driver/capture_file.h"
+#include "service/capture_file.h"
 
 #include <fcntl.h>
 #include <limits.h>
@@ -9,6 +9,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+
+#include "common/capture_open.h"
 
 namespace dhcpident {
 namespace {
@@ -70,36 +72,18 @@ bool put(buffered_file& out, byte_view bytes) {
 
 }  // namespace
 
-void keep_captured_frame(u_char* user, const pcap_pkthdr* header, const u_char* bytes) {
-    auto& kept = *reinterpret_cast<kept_capture*>(user);
-    const frame_header record{static_cast<std::uint32_t>(header->ts.tv_sec),
-                              static_cast<std::uint32_t>(header->ts.tv_usec), header->caplen,
-                              header->len};
-    keep_frame(*kept.table, kept.link_header_len, record, byte_view(bytes, header->caplen),
-               kept.counts);
-    if (header->caplen > kept.snaplen) kept.snaplen = header->caplen;
-}
-
-bool read_frames(pcap_t* capture, kept_capture& kept) {
-    const int snaplen = pcap_snapshot(capture);
-    if (snaplen > 0 && static_cast<std::uint32_t>(snaplen) > kept.snaplen) {
-        kept.snaplen = static_cast<std::uint32_t>(snaplen);
-    }
-    return pcap_loop(capture, -1, keep_captured_frame, reinterpret_cast<u_char*>(&kept)) != PCAP_ERROR;
-}
-
-bool write_kept_capture(int fd, const kept_capture& kept) {
+bool write_capture(int fd, const frame_store& store) {
     static buffered_file out;
     out.fd = fd;
     out.used = 0;
-    const file_header header{microsecond_magic, 2, 4, 0, 0, kept.snaplen,
-                             static_cast<std::uint32_t>(kept.link_type)};
+    const file_header header{microsecond_magic, 2, 4, 0, 0, store.snaplen,
+                             static_cast<std::uint32_t>(store.link_type)};
     if (!put(out, byte_view(reinterpret_cast<const std::uint8_t*>(&header), sizeof header))) {
         return false;
     }
     byte_view record;
-    for (std::uint32_t i = 0; i < client_count(*kept.table); ++i) {
-        if (kept_frame(*kept.table, i, record) && !put(out, record)) return false;
+    for (std::uint32_t i = 0; i < client_count(*store.table); ++i) {
+        if (stored_request_frame(*store.table, i, record) && !put(out, record)) return false;
     }
     return flush(out);
 }
@@ -125,11 +109,11 @@ int create_beside(const char* path, char* name, uid_t owner) {
     return fd;
 }
 
-bool publish_capture(const char* path, const kept_capture& kept) {
+bool publish_capture(const char* path, const frame_store& store) {
     char name[PATH_MAX];
     const int fd = create_beside(path, name, static_cast<uid_t>(-1));
     if (fd < 0) return false;
-    bool written = write_kept_capture(fd, kept);
+    bool written = write_capture(fd, store);
     int why = errno;
     // A close can report what a write could not (a full file system).
     if (close(fd) != 0 && written) {
@@ -143,46 +127,25 @@ bool publish_capture(const char* path, const kept_capture& kept) {
     return false;
 }
 
-void load_earlier_frames(const char* path, kept_capture& kept) {
-    // O_NOFOLLOW: a link is not read; O_NONBLOCK: a FIFO cannot hold the
-    // open.
-    const int fd = open(path, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-    if (fd < 0 && errno == ENOENT) return;
+void load_earlier_frames(const char* path, frame_store& store) {
     char why[PCAP_ERRBUF_SIZE] = "";
-    struct stat status;
-    if (fd < 0) {
-        std::snprintf(why, sizeof why, "%s", errno == ELOOP ? "a symbolic link" : std::strerror(errno));
-    } else if (fstat(fd, &status) != 0) {
-        std::snprintf(why, sizeof why, "%s", std::strerror(errno));
-    } else if (!S_ISREG(status.st_mode)) {
-        std::snprintf(why, sizeof why, "not a regular file");
-    } else if (status.st_uid != 0 && status.st_uid != geteuid()) {
-        std::snprintf(why, sizeof why, "owned by user %u, neither root nor this program's",
-                      static_cast<unsigned>(status.st_uid));
-    } else if (std::FILE* file = fdopen(fd, "rb"); file == nullptr) {
-        std::snprintf(why, sizeof why, "%s", std::strerror(errno));
-    } else {
-        // libpcap owns the file from here.
-        pcap_t* capture = pcap_fopen_offline(file, why);
-        if (capture == nullptr) {
-            std::fclose(file);
-        } else if (pcap_datalink(capture) != kept.link_type) {
-            std::snprintf(why, sizeof why, "link type %d, not %d", pcap_datalink(capture),
-                          kept.link_type);
-            pcap_close(capture);
-        } else {
-            if (!read_frames(capture, kept)) {
-                std::fprintf(stderr, "Warning: Unable to read all of %s: %s\n", path,
-                             pcap_geterr(capture));
-            }
-            pcap_close(capture);
-            return;
-        }
+    const int fd = open_capture_file(path, service_open_rules, why);
+    if (fd < 0 && errno == ENOENT) return;
+    pcap_t* capture = fd < 0 ? nullptr : read_capture(fd, why);
+    if (capture != nullptr && pcap_datalink(capture) != store.link_type) {
+        std::snprintf(why, sizeof why, "link type %d, not %d", pcap_datalink(capture),
+                      store.link_type);
+        pcap_close(capture);
+        capture = nullptr;
+    }
+    if (capture == nullptr) {
         std::fprintf(stderr, "Warning: Not reading earlier clients from %s: %s\n", path, why);
         return;
     }
-    if (fd >= 0) close(fd);
-    std::fprintf(stderr, "Warning: Not reading earlier clients from %s: %s\n", path, why);
+    if (!read_frames(capture, store)) {
+        std::fprintf(stderr, "Warning: Unable to read all of %s: %s\n", path, pcap_geterr(capture));
+    }
+    pcap_close(capture);
 }
 
 }  // namespace dhcpident

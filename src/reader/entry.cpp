@@ -1,4 +1,4 @@
-#include "driver/entry.h"
+#include "reader/entry.h"
 
 #include <unistd.h>
 
@@ -7,11 +7,10 @@
 #include "base/output.h"
 #include "dhcp/all_clients.h"
 #include "dhcp/hash_key.h"
-#include "driver/capture_open.h"
-#include "driver/capture_pass.h"
-#include "driver/command_line.h"
-#include "driver/shutdown.h"
-#include "driver/standard_descriptors.h"
+#include "common/standard_descriptors.h"
+#include "reader/capture_pass.h"
+#include "reader/command_line.h"
+#include "reader/shutdown.h"
 
 namespace dhcpident {
 

@@ -1,20 +1,19 @@
-#include "driver/shutdown.h"
+#include "reader/shutdown.h"
 
 #include <signal.h>
 #include <unistd.h>
 
 #include <cstring>
 
-#include "driver/capture_run.h"
 #include "base/output.h"
+#include "common/signals.h"
+#include "reader/capture_run.h"
 
 namespace dhcpident {
 namespace {
 
 // The capture being read, so the handler can stop its loop.
 pcap_t* volatile watched_capture;
-
-constexpr int shutdown_signals[] = {SIGHUP, SIGINT, SIGTERM};
 
 // After a termination signal the program has this long to write the report
 // in hand and the summary. A reader that takes nothing (a pipe nobody
@@ -61,7 +60,7 @@ void install_shutdown_handlers() {
     sigemptyset(&action.sa_mask);
     // Restarted system calls: a signal must not cut a write of the report.
     action.sa_flags = SA_RESTART;
-    for (int signal_number : shutdown_signals) sigaction(signal_number, &action, nullptr);
+    for (int signal_number : termination_signals) sigaction(signal_number, &action, nullptr);
     action.sa_handler = on_output_deadline;
     action.sa_flags = SA_NODEFER;
     sigaction(SIGALRM, &action, nullptr);
@@ -79,14 +78,12 @@ bool shutdown_requested() { return signal_received != 0; }
 void watch_capture(pcap_t* capture) { watched_capture = capture; }
 
 bool shutdown_signalled_by_exit() {
-    sigset_t set;
-    sigemptyset(&set);
-    for (int signal_number : shutdown_signals) sigaddset(&set, signal_number);
+    const sigset_t set = termination_signal_set();
     sigprocmask(SIG_BLOCK, &set, nullptr);
     sigset_t pending;
     sigemptyset(&pending);
     sigpending(&pending);
-    for (int signal_number : shutdown_signals) {
+    for (int signal_number : termination_signals) {
         // Held pending, it never reaches the handler: its deadline is
         // started here, or the summary could wait on a reader for good.
         if (sigismember(&pending, signal_number) == 1) start_deadline();

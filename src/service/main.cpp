@@ -1,3 +1,3 @@
-#include "driver/capture_service.h"
+#include "service/entry.h"
 
 int main(int argc, char** argv) { return dhcpident::run_dhcpident_capture(argc, argv); }

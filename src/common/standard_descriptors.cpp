@@ -1,4 +1,4 @@
-#include "driver/standard_descriptors.h"
+#include "common/standard_descriptors.h"
 
 #include <fcntl.h>
 #include <unistd.h>

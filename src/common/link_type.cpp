@@ -1,4 +1,4 @@
-#include "driver/link_type.h"
+#include "common/link_type.h"
 
 #include <cstdio>
 
@@ -31,6 +31,10 @@ std::optional<std::uint16_t> link_header_length(int link_type) {
     }
     std::fputs("Warning: unable to find device link type!\n", stderr);
     return std::nullopt;
+}
+
+void set_link_header_len(int link_type, std::uint16_t& length) {
+    if (const auto known = link_header_length(link_type)) length = *known;
 }
 
 }  // namespace dhcpident

@@ -20,6 +20,12 @@ enum class pass_outcome {
 // error_text (PCAP_ERRBUF_SIZE bytes). context is the opener's own.
 using capture_opener = pcap_t* (*)(const void* context, char* error_text);
 
+// The program's capture_opener (context unused): first sets the user id to
+// the unprivileged account's, warning "Unable to drop privileges!" when it
+// cannot, then opens the fixed path under the reader's rules, so that root
+// never opens it.
+pcap_t* drop_privileges_and_open_fixed_capture(const void* context, char* error_text);
+
 // The handlers the passes give to pcap_loop, over the process's run record:
 // handle_packet for the default mode's passes (user is not used),
 // handle_packet_all for --all's (user is the all_clients). Only the

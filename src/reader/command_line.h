@@ -1,5 +1,5 @@
-// The command line: options before the MAC, since no MAC text begins
-// with "-".
+// The reader's command line: options before the MAC, since no MAC text
+// begins with "-".
 #pragma once
 
 #include <cstdint>
@@ -21,14 +21,5 @@ struct invocation {
 // when the command line is answered here (--help, --version: the text on
 // stdout) or refused (the error on stderr).
 int read_command_line(int argc, char** argv, invocation& out);
-
-// A number of the command line: decimal digits only, then, when units is
-// true, an optional K or M (KiB, MiB); from 1 to largest.
-bool read_number(const char* digits, std::uint64_t largest, bool units, std::uint64_t& out);
-
-// The bounds --max-clients=N and --max-memory=BYTES into limits. False when
-// option is neither; else valid says whether its value was in range (when
-// not, the error is written).
-bool read_bound_option(const char* option, client_limits& limits, bool& valid);
 
 }  // namespace dhcpident

@@ -1,10 +1,12 @@
-#include "driver/capture_pass.h"
+#include "reader/capture_pass.h"
 
 #include <cstdio>
 
-#include "driver/capture_run.h"
-#include "driver/link_type.h"
-#include "driver/shutdown.h"
+#include "common/account.h"
+#include "common/capture_open.h"
+#include "common/link_type.h"
+#include "reader/capture_run.h"
+#include "reader/shutdown.h"
 
 namespace dhcpident {
 namespace {
@@ -23,9 +25,7 @@ pass_outcome run_pass(capture_opener open, const void* context, pcap_handler han
     // Watched before the flag is tested again: a signal from here on
     // breaks the loop, one before it is seen below.
     watch_capture(capture);
-    if (const auto length = link_header_length(pcap_datalink(capture))) {
-        the_run.link_header_len = *length;
-    }
+    set_link_header_len(pcap_datalink(capture), the_run.link_header_len);
     // A read error inside the file just ends the pass, as the end does. The
     // pass is interrupted only when a signal broke the loop: one that comes
     // once every frame was handled finds the pass complete, and is seen
@@ -38,6 +38,11 @@ pass_outcome run_pass(capture_opener open, const void* context, pcap_handler han
 }
 
 }  // namespace
+
+pcap_t* drop_privileges_and_open_fixed_capture(const void*, char* error_text) {
+    drop_user_to_nobody();
+    return open_capture(capture_path, reader_open_rules, error_text);
+}
 
 void handle_packet(u_char*, const pcap_pkthdr* header, const u_char* bytes) {
     handle_frame(byte_view(bytes, header->caplen), the_run);

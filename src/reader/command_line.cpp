@@ -1,0 +1,68 @@
+#include "reader/command_line.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "base/output.h"
+#include "common/number_options.h"
+#include "dhcp/select.h"
+
+namespace dhcpident {
+namespace {
+
+constexpr char usage[] =
+    "Usage: dhcpident [--json] MAC\n"
+    "       dhcpident [--json] [--max-clients=N] [--max-memory=BYTES] --all\n"
+    "Reports how DHCP clients identified themselves in their last DHCPREQUEST,\n"
+    "from the capture /tmp/capfileall.pcap. Must be started as root.\n"
+    "\n"
+    "  MAC              the client's address as the report writes it, such as\n"
+    "                   aa:bb:cc:dd:ee:ff (lower case); further arguments are ignored\n"
+    "  --all            every client that sent a DHCPREQUEST, in one pass, in the\n"
+    "                   order of their first requests\n"
+    "  --json           one JSON object a line instead of key='value' blocks\n"
+    "  --max-clients=N  with --all, record at most N clients (default 65536,\n"
+    "                   at most 16777216)\n"
+    "  --max-memory=BYTES  with --all, keep the clients in at most BYTES of memory,\n"
+    "                   K or M for KiB or MiB (default 8M, at most 1024M)\n"
+    "  --help           this text\n"
+    "  --version        the version\n";
+
+}  // namespace
+
+int read_command_line(int argc, char** argv, invocation& out) {
+    int i = 1;
+    for (; i < argc && argv[i][0] == '-'; ++i) {
+        const char* option = argv[i];
+        bool valid = true;
+        if (std::strcmp(option, "--all") == 0) {
+            out.all = true;
+        } else if (std::strcmp(option, "--json") == 0) {
+            out.format = report_format::json;
+        } else if (std::strcmp(option, "--help") == 0) {
+            out_text(usage);
+            return checked_exit_status(0);
+        } else if (std::strcmp(option, "--version") == 0) {
+            out_text("dhcpident " DHCPIDENT_VERSION "\n");
+            return checked_exit_status(0);
+        } else if (read_bound_option(option, out.limits, valid)) {
+            if (!valid) return 1;
+        } else {
+            std::fprintf(stderr, "Error: Unknown option %s (see --help)\n", option);
+            return 1;
+        }
+    }
+    if (out.all) return -1;
+    // A longer argument is refused, not cut: a cut one could match another
+    // client.
+    if (i >= argc || std::strlen(argv[i]) > target_mac_max_length) {
+        std::fputs("Error: expected one argument, the client's MAC address "
+                   "such as aa:bb:cc:dd:ee:ff\n",
+                   stderr);
+        return 1;
+    }
+    out.target = argv[i];
+    return -1;
+}
+
+}  // namespace dhcpident

@@ -1,0 +1,92 @@
+#include "service/command_line.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "base/output.h"
+#include "common/account.h"
+#include "common/number_options.h"
+
+namespace dhcpident {
+namespace {
+
+constexpr char usage[] =
+    "Usage: dhcpident-capture [-w FILE] [--max-clients=N] [--max-memory=BYTES]\n"
+    "           [--interval=SECONDS] (-i INTERFACE [-i INTERFACE]... | -r FILE)\n"
+    "Keeps every DHCP client's last DHCPREQUEST frame in a capture for dhcpident.\n"
+    "\n"
+    "  -i INTERFACE     capture on the Ethernet INTERFACE (up to 16 of them);\n"
+    "                   needs root, then runs as user and group 65534\n"
+    "  -r FILE          read the frames of the capture FILE instead, write once\n"
+    "  -w FILE          the output (default /tmp/capfileall.pcap), replaced whole\n"
+    "  --max-clients=N  keep at most N clients (default 65536, at most 16777216)\n"
+    "  --max-memory=BYTES  keep them in at most BYTES of memory, K or M for KiB or\n"
+    "                   MiB (default 2M, at most 1024M); past either bound, the\n"
+    "                   clients whose last request is oldest are dropped\n"
+    "  --interval=SECONDS  replace the output at most once in SECONDS while clients\n"
+    "                   change (default 1, from 1 to 3600)\n"
+    "  --help           this text\n"
+    "  --version        the version\n";
+
+// The numbers the texts name.
+static_assert(max_interfaces == 16 && largest_interval == 3600 && unprivileged_id == 65534 &&
+              default_max_clients == 65536 && largest_max_clients == 16777216 &&
+              default_capture_memory == std::size_t{2} << 20 &&
+              largest_max_memory == std::size_t{1024} << 20);
+static_assert(sizeof capture_path == sizeof "/tmp/capfileall.pcap");
+
+constexpr number_option interval_option{"--interval=", largest_interval, false,
+                                        "from 1 to 3600"};
+
+}  // namespace
+
+int read_service_options(int argc, char** argv, service_options& out) {
+    for (int i = 1; i < argc; ++i) {
+        const char* option = argv[i];
+        bool valid = true;
+        std::uint64_t number = 0;
+        if (std::strcmp(option, "-i") == 0 || std::strcmp(option, "-r") == 0 ||
+            std::strcmp(option, "-w") == 0) {
+            if (i + 1 >= argc) {
+                std::fprintf(stderr, "Error: %s takes an argument (see --help)\n", option);
+                return 1;
+            }
+            const char* value = argv[++i];
+            if (option[1] == 'w') {
+                out.output = value;
+            } else if (option[1] == 'r') {
+                out.input = value;
+            } else if (out.interface_count == max_interfaces) {
+                std::fputs("Error: At most 16 interfaces\n", stderr);
+                return 1;
+            } else {
+                out.interfaces[out.interface_count++] = value;
+            }
+        } else if (is_option_named(option, interval_option)) {
+            if (!option_value(option, interval_option, number)) return 1;
+            out.interval = static_cast<unsigned>(number);
+        } else if (read_bound_option(option, out.limits, valid)) {
+            if (!valid) return 1;
+        } else if (std::strcmp(option, "--help") == 0) {
+            out_text(usage);
+            return checked_exit_status(0);
+        } else if (std::strcmp(option, "--version") == 0) {
+            out_text("dhcpident-capture " DHCPIDENT_VERSION "\n");
+            return checked_exit_status(0);
+        } else {
+            std::fprintf(stderr, "Error: Unknown option %s (see --help)\n", option);
+            return 1;
+        }
+    }
+    if (out.interface_count == 0 && out.input == nullptr) {
+        std::fputs("Error: expected -i INTERFACE or -r FILE (see --help)\n", stderr);
+        return 1;
+    }
+    if (out.interface_count != 0 && out.input != nullptr) {
+        std::fputs("Error: expected -i INTERFACE or -r FILE, not both (see --help)\n", stderr);
+        return 1;
+    }
+    return -1;
+}
+
+}  // namespace dhcpident

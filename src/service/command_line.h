@@ -1,0 +1,32 @@
+// The capture service's command line.
+#pragma once
+
+#include <cstddef>
+
+#include "common/capture_open.h"
+#include "dhcp/client_table.h"
+
+namespace dhcpident {
+
+inline constexpr std::size_t max_interfaces = 16;
+// With the file beside it in a RAM-backed /tmp, some 4 MiB of a router's
+// memory.
+inline constexpr std::size_t default_capture_memory = std::size_t{2} << 20;
+inline constexpr unsigned largest_interval = 3600;
+
+// What the command line asks for.
+struct service_options {
+    const char* output = capture_path;
+    const char* input = nullptr;  // -r FILE; null: live
+    const char* interfaces[max_interfaces] = {};
+    std::size_t interface_count = 0;
+    client_limits limits{default_max_clients, default_capture_memory};
+    unsigned interval = 1;  // seconds
+};
+
+// Reads the command line into out. Returns -1 to go on, or the exit status
+// when the command line is answered here (--help, --version: the text on
+// stdout) or refused (the error on stderr).
+int read_service_options(int argc, char** argv, service_options& out);
+
+}  // namespace dhcpident
