@@ -206,7 +206,11 @@ exec $cc --sysroot="$root" -specs="$toolchain/lib/musl.driver" $driver_flags $ex
 EOF
     chmod 755 "$toolchain/bin/$arch-musl-$tool"
 done
-for tool in ar nm ranlib strip objdump readelf; do ln -sfn "$(command -v $triplet-$tool)" "$toolchain/bin/$arch-musl-$tool"; done
+# gcc-ar and its kin: archives of objects compiled for link-time
+# optimisation, as OpenWrt's toolchain has them.
+for tool in ar nm ranlib strip objdump readelf gcc-ar gcc-nm gcc-ranlib; do
+    ln -sfn "$(command -v $triplet-$tool)" "$toolchain/bin/$arch-musl-$tool"
+done
 
 # --- libpcap -----------------------------------------------------------------
 # The upstream tarball, without Debian's patches (one renames the SONAME),
