@@ -45,8 +45,7 @@ enum class option_use : std::uint8_t {
 // use reads whatever the length byte says: some clients send option 53
 // with length 0 and option 50 short, and the value is still read from the
 // bytes that follow. An option is applied only when those were captured.
-// A word each, so a lookup is one indexed load.
-struct alignas(4) option_rule {
+struct option_rule {
     option_use use;
     bool listed;
     std::uint8_t least_value_bytes;
@@ -74,17 +73,29 @@ constexpr option_rule rule_of(std::uint8_t code) {
     }
 }
 
-// The rules as a table by code: the walk over every frame's options looks
-// one up for each option.
-constexpr std::array<option_rule, 256> option_rules = [] {
-    std::array<option_rule, 256> rules{};
+// The rules as a table by code, as the walk over every frame's options
+// looks one up for each option: a byte each (the use in the low three
+// bits, whether listed in the next, the least value bytes above), so that
+// the table takes 256 bytes of a router program, not a kilobyte.
+constexpr std::uint8_t listed_bit = 8;
+constexpr int least_value_shift = 4;
+constexpr std::array<std::uint8_t, 256> option_rules = [] {
+    std::array<std::uint8_t, 256> rules{};
     for (std::size_t code = 0; code < rules.size(); ++code) {
-        rules[code] = rule_of(static_cast<std::uint8_t>(code));
+        const option_rule rule = rule_of(static_cast<std::uint8_t>(code));
+        rules[code] = static_cast<std::uint8_t>(static_cast<std::uint8_t>(rule.use) |
+                                                (rule.listed ? listed_bit : 0) |
+                                                rule.least_value_bytes << least_value_shift);
     }
     return rules;
 }();
+static_assert(static_cast<int>(option_use::relay_agent) < listed_bit);
 
-constexpr const option_rule& rule_for(std::uint8_t code) { return option_rules[code]; }
+constexpr option_rule rule_for(std::uint8_t code) {
+    const std::uint8_t packed = option_rules[code];
+    return {static_cast<option_use>(packed & (listed_bit - 1)), (packed & listed_bit) != 0,
+            static_cast<std::uint8_t>(packed >> least_value_shift)};
+}
 
 // Walks code/length/value items from start while the consumed count is below
 // limit. Every item is read as a code with a length byte, pad and end
@@ -218,7 +229,7 @@ void decode_dhcp_request(byte_view frame, std::uint16_t link_header_len, dhcp_re
     out.ip_ttl = frame.u8(layout.ip + ip_ttl_offset);
 
     walk_options(frame, layout, [&](std::uint8_t code, std::uint8_t length, std::size_t at) {
-        const option_rule& rule = rule_for(code);
+        const option_rule rule = rule_for(code);
         if (rule.listed && out.option_count < max_option_codes) {
             out.option_codes[out.option_count++] = static_cast<char>(code);
             out.option_codes[out.option_count] = '\0';
