@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "base/diagnostics.h"
+
 namespace dhcpident {
 namespace {
 
@@ -34,7 +36,7 @@ bool output_failed() { return first_write_error != 0 || std::ferror(stdout); }
 int checked_exit_status(int status) {
     flush_output();
     if (!output_failed()) return status;
-    std::fprintf(stderr, "Error: Unable to write the report: %s\n",
+    say("Error: Unable to write the report: %s\n",
                  std::strerror(first_write_error != 0 ? first_write_error : EIO));
     return 1;
 }

@@ -10,12 +10,14 @@
 #include <cerrno>
 #include <cstdio>
 
+#include "base/diagnostics.h"
+
 namespace dhcpident {
 
 void drop_user_to_nobody() {
     const passwd* account = getpwnam(unprivileged_account);
     if (account == nullptr || account->pw_uid == 0 || setuid(account->pw_uid) != 0) {
-        std::fputs("Warning: Unable to drop privileges!\n", stderr);
+        say("Warning: Unable to drop privileges!\n");
     }
 }
 

@@ -25,20 +25,20 @@ const char* kind_of(mode_t mode) {
 }  // namespace
 
 int open_capture_file(const char* path, open_rules rules, char* error_text) {
-    // Formats "PATH: why", closes what was opened so far and sets errno.
+    // Writes why, closes what was opened so far and sets errno.
     auto refuse = [&](int fd, int why_errno, const char* why, const char* kind = nullptr) {
-        if (kind != nullptr) {
-            std::snprintf(error_text, PCAP_ERRBUF_SIZE, "%s: %s, %s", path, kind, why);
-        } else {
-            std::snprintf(error_text, PCAP_ERRBUF_SIZE, "%s: %s", path, why);
-        }
+        std::snprintf(error_text, PCAP_ERRBUF_SIZE, "%s%s%s", kind != nullptr ? kind : "",
+                      kind != nullptr ? ", " : "", why);
         if (fd >= 0) close(fd);
         errno = why_errno;
         return -1;
     };
     struct stat status;
-    const bool is_link = lstat(path, &status) == 0 && S_ISLNK(status.st_mode);
-    if (is_link && !rules.follow_root_links) return refuse(-1, ELOOP, "a symbolic link, not followed");
+    // Only a link that may be followed is looked at before the open; any
+    // other is refused by the open itself, race or not.
+    const bool is_link =
+        rules.follow_root_links && fstatat(AT_FDCWD, path, &status, AT_SYMLINK_NOFOLLOW) == 0 &&
+        S_ISLNK(status.st_mode);
     if (is_link && status.st_uid != 0) return refuse(-1, ELOOP, "a symbolic link not owned by root");
     // O_NONBLOCK: a FIFO without a writer, or a device, cannot hold the open.
     // O_NOFOLLOW: a link put in place since the look above is refused, not
@@ -76,8 +76,11 @@ pcap_t* read_capture(int fd, char* error_text) {
 }
 
 pcap_t* open_capture(const char* path, open_rules rules, char* error_text) {
-    const int fd = open_capture_file(path, rules, error_text);
-    return fd < 0 ? nullptr : read_capture(fd, error_text);
+    char why[PCAP_ERRBUF_SIZE];
+    const int fd = open_capture_file(path, rules, why);
+    if (fd >= 0) return read_capture(fd, error_text);
+    std::snprintf(error_text, PCAP_ERRBUF_SIZE, "%s: %.200s", path, why);
+    return nullptr;
 }
 
 }  // namespace dhcpident

@@ -30,9 +30,9 @@ inline constexpr open_rules reader_open_rules{true, false};
 inline constexpr open_rules service_open_rules{false, true};
 
 // The file at path opened for reading under rules: its descriptor, or -1
-// with "PATH: why" in error_text (PCAP_ERRBUF_SIZE bytes) and errno set:
-// the system's reason, or for a refusal by a rule ELOOP (a link), EINVAL
-// (not a regular file) or EPERM (another user's file).
+// with why in error_text (PCAP_ERRBUF_SIZE bytes) and errno set: the
+// system's reason, or for a refusal by a rule ELOOP (a link), EINVAL (not
+// a regular file) or EPERM (another user's file).
 int open_capture_file(const char* path, open_rules rules, char* error_text);
 
 // libpcap's offline reader over fd, which it owns from here (pcap_close
@@ -40,7 +40,8 @@ int open_capture_file(const char* path, open_rules rules, char* error_text);
 // error_text when the file is not a capture it reads.
 pcap_t* read_capture(int fd, char* error_text);
 
-// Both, for path.
+// Both, for path: error_text is then "PATH: why" when the file was not
+// opened, libpcap's own text when it is no capture libpcap reads.
 pcap_t* open_capture(const char* path, open_rules rules, char* error_text);
 
 }  // namespace dhcpident

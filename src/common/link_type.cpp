@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "base/diagnostics.h"
+
 namespace dhcpident {
 namespace {
 
@@ -29,7 +31,7 @@ std::optional<std::uint16_t> link_header_length(int link_type) {
     for (const link_type_row& row : link_types) {
         if (row.link_type == link_type) return row.header_length;
     }
-    std::fputs("Warning: unable to find device link type!\n", stderr);
+    say("Warning: unable to find device link type!\n");
     return std::nullopt;
 }
 

@@ -3,12 +3,14 @@
 #include <cstdio>
 #include <cstring>
 
+#include "base/diagnostics.h"
+
 namespace dhcpident {
 namespace {
 
-constexpr number_option max_clients_option{"--max-clients=", largest_max_clients, false,
+constexpr number_option max_clients_option{"--max-clients=", 1, largest_max_clients, false,
                                            "from 1 to 16777216"};
-constexpr number_option max_memory_option{"--max-memory=", largest_max_memory, true,
+constexpr number_option max_memory_option{"--max-memory=", 1, largest_max_memory, true,
                                           "from 1 to 1024M, K or M for KiB or MiB"};
 
 static_assert(largest_max_clients == 16777216 && largest_max_memory == std::size_t{1024} << 20,
@@ -17,20 +19,31 @@ static_assert(largest_max_clients == 16777216 && largest_max_memory == std::size
 }  // namespace
 
 bool read_number(const char* digits, std::uint64_t largest, bool units, std::uint64_t& out) {
-    std::uint64_t value = 0;
+    // Every bound fits 32 bits, and so does a number up to it: reading
+    // stops at the first digit that takes it past, and 64-bit arithmetic
+    // would cost code at every step on a 32-bit router.
+    static_assert(largest_max_memory <= 0xFFFFFFFFu && largest_max_clients <= 0xFFFFFFFFu);
+    const auto bound = static_cast<std::uint32_t>(largest);
+    std::uint32_t value = 0;
     const char* at = digits;
-    for (; *at >= '0' && *at <= '9' && value <= largest; ++at) {
-        value = value * 10 + static_cast<std::uint64_t>(*at - '0');
+    for (; *at >= '0' && *at <= '9'; ++at) {
+        const auto digit = static_cast<std::uint32_t>(*at - '0');
+        if (value > (bound - digit) / 10) return false;
+        value = value * 10 + digit;
     }
-    if (at == digits || value > largest) return false;
-    if (units && (*at == 'K' || *at == 'M')) value <<= *at++ == 'K' ? 10 : 20;
-    if (*at != '\0' || value == 0 || value > largest) return false;
+    if (at == digits) return false;
+    if (units && (*at == 'K' || *at == 'M')) {
+        const int shift = *at++ == 'K' ? 10 : 20;
+        if (value > bound >> shift) return false;
+        value <<= shift;
+    }
+    if (*at != '\0' || value == 0 || value > bound) return false;
     out = value;
     return true;
 }
 
 void number_option_error(const char* name, const char* range) {
-    std::fprintf(stderr, "Error: %.*s takes a number %s\n", static_cast<int>(std::strlen(name) - 1),
+    say("Error: %.*s takes a number %s\n", static_cast<int>(std::strlen(name) - 1),
                  name, range);
 }
 

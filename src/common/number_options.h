@@ -9,13 +9,14 @@
 
 namespace dhcpident {
 
-// An option's name with its "=", the largest value it takes, whether K and
-// M may follow the digits, and the range its error names. Constants of it
+// An option's name with its "=", the smallest and largest values it takes,
+// whether K and M may follow the digits, and the range its error names. Constants of it
 // are only ever read where they are written, by the inline functions
 // below: a constant holding pointers that a call needed in memory would be
 // relocated at load time, and cost the router programs a page.
 struct number_option {
     const char* name;
+    std::uint64_t smallest;
     std::uint64_t largest;
     bool units;
     const char* range;
@@ -37,7 +38,10 @@ void number_option_error(const char* name, const char* range);
 // written, when it is no number in the option's range.
 [[gnu::always_inline]] inline bool option_value(const char* option, number_option known,
                                                 std::uint64_t& out) {
-    if (read_number(option + std::strlen(known.name), known.largest, known.units, out)) return true;
+    if (read_number(option + std::strlen(known.name), known.largest, known.units, out) &&
+        out >= known.smallest) {
+        return true;
+    }
     number_option_error(known.name, known.range);
     return false;
 }

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "base/diagnostics.h"
 #include "base/output.h"
 #include "dhcp/request.h"
 
@@ -31,20 +32,20 @@ void warn_once(all_clients& clients, store_outcome outcome) {
     const client_limits& limits = limits_of(*clients.table);
     switch (outcome) {
     case store_outcome::table_full:
-        std::fprintf(stderr, "Warning: Client table full (%u clients), further clients not reported\n",
+        say("Warning: Client table full (%u clients), further clients not reported\n",
                      static_cast<unsigned>(limits.max_clients));
         break;
     case store_outcome::over_budget:
-        std::fprintf(stderr, "Warning: Client table full (%lu bytes), further clients not reported\n",
+        say("Warning: Client table full (%lu bytes), further clients not reported\n",
                      static_cast<unsigned long>(limits.max_memory));
         break;
     case store_outcome::crowded:
-        std::fprintf(stderr, "Warning: Client index crowded (%u probes), further clients not reported\n",
+        say("Warning: Client index crowded (%u probes), further clients not reported\n",
                      static_cast<unsigned>(max_probe));
         break;
     case store_outcome::out_of_memory:
     case store_outcome::stored:
-        std::fputs("Warning: Out of memory, further clients not reported\n", stderr);
+        say("Warning: Out of memory, further clients not reported\n");
         break;
     }
     clients.warned = true;

@@ -117,6 +117,7 @@ struct client_table {
     std::optional<store_outcome> closed;
     std::size_t chunk_bytes;
     std::size_t hole_bytes;
+    std::uint32_t compactions;
     std::size_t chunk_count;
     std::size_t chunk_capacity;
     chunk* chunks;  // chunk_capacity of them, from the heap at the start
@@ -196,6 +197,7 @@ void compact(client_table& table) {
         unmap(table, table.chunks[--table.chunk_count].base, table.chunk_bytes);
     }
     table.hole_bytes = 0;
+    ++table.compactions;
 }
 
 // A block of size bytes, at the end of the last chunk, or
@@ -555,7 +557,7 @@ client_table* create_client_table(client_limits limits, hash_key key, table_shap
     // relocated at load time, and cost the router program a page.
     *table = client_table{pages != nullptr ? *pages : page_source{map_anonymous, unmap_anonymous},
                           page_bytes, limits, shape.largest_entry, shape.steady_bytes, key, shape.drop_oldest, 0, 0, 0, 0, nullptr, nullptr,
-                          no_owner, no_owner, 0, nullptr, 0, 0, std::nullopt, chunk_bytes, 0, 0,
+                          no_owner, no_owner, 0, nullptr, 0, 0, std::nullopt, chunk_bytes, 0, 0, 0,
                           chunk_capacity, chunks};
     return table;
 }
@@ -563,7 +565,7 @@ client_table* create_client_table(client_limits limits, hash_key key, table_shap
 const client_limits& limits_of(const client_table& table) { return table.limits; }
 
 table_figures figures_of(const client_table& table) {
-    return {table.charged, table.longest_probe, table.dropped};
+    return {table.charged, table.longest_probe, table.dropped, table.compactions};
 }
 
 void destroy_client_table(client_table* table) {

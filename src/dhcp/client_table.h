@@ -84,14 +84,16 @@ const client_limits& limits_of(const client_table& table);
 // What the table holds: the bytes it has mapped, within max_memory (its
 // record list, its index and the chunks its records lie in, packed, with
 // the holes that records moved elsewhere left until they are compacted),
-// the longest way from a client's own slot to where it lies, and the
-// clients dropped so far, at a bound, when the table drops them. Not
+// the longest way from a client's own slot to where it lies, the clients
+// dropped so far, at a bound, when the table drops them, and the times
+// the chunks were compacted (each a pass over every record). Not
 // counted: the table's own record and its list of chunks, from the heap at
 // the start, a few hundred bytes, some 16 KiB at the largest budget.
 struct table_figures {
     std::size_t memory;
     std::uint32_t longest_probe;
     std::uint32_t dropped;
+    std::uint32_t compactions;
 };
 table_figures figures_of(const client_table& table);
 

@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "base/diagnostics.h"
 #include "fingerprint/fingerprint.h"
 
 namespace dhcpident {
@@ -112,7 +113,7 @@ bool add_row(const parsed_line& line) {
 }
 
 void syntax_mismatch(unsigned line_number, const char* name) {
-    std::fprintf(stderr, "Error: Syntax mismatch on line %u in %s\n", line_number, name);
+    say("Error: Syntax mismatch on line %u in %s\n", line_number, name);
 }
 
 // Reads one line of the file into buffer, without its line break (LF, or
@@ -172,7 +173,7 @@ std::uint16_t load_fingerprint_stream(std::FILE* file, const char* name) {
         if (line_number > max_lines) {
             const int next = std::getc(file);
             if (next != EOF) {
-                std::fprintf(stderr, "Warning: Only the first %u lines of %s are read\n", max_lines,
+                say("Warning: Only the first %u lines of %s are read\n", max_lines,
                              name);
             }
             break;
@@ -188,12 +189,12 @@ std::uint16_t load_fingerprint_stream(std::FILE* file, const char* name) {
             continue;
         }
         if (fingerprint_count >= fingerprint_table_capacity) {
-            std::fprintf(stderr, "Warning: Fingerprint table full (%u rows), rest of %s not loaded\n",
+            say("Warning: Fingerprint table full (%u rows), rest of %s not loaded\n",
                          static_cast<unsigned>(fingerprint_table_capacity), name);
             break;
         }
         if (!add_row(fields)) {
-            std::fprintf(stderr, "Error: Out of memory on line %u in %s\n", line_number, name);
+            say("Error: Out of memory on line %u in %s\n", line_number, name);
             break;
         }
     }
@@ -215,7 +216,7 @@ void unload_fingerprint_rows() {
 std::uint16_t load_fingerprint_file() {
     std::FILE* file = std::fopen(fingerprint_file_name, "r");
     if (file == nullptr) {
-        std::fprintf(stderr, "Error: Unable to open %s - %s\n", fingerprint_file_name,
+        say("Error: Unable to open %s - %s\n", fingerprint_file_name,
                      std::strerror(errno));
         return fingerprint_count;
     }

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "base/diagnostics.h"
 #include "common/account.h"
 #include "common/capture_open.h"
 #include "common/link_type.h"
@@ -19,7 +20,7 @@ pass_outcome run_pass(capture_opener open, const void* context, pcap_handler han
     char error_text[PCAP_ERRBUF_SIZE] = "";
     pcap_t* capture = open(context, error_text);
     if (capture == nullptr) {
-        std::fprintf(stderr, "Error: Unable to open device %s\n", error_text);
+        say("Error: Unable to open device %s\n", error_text);
         return pass_outcome::open_failed;
     }
     // Watched before the flag is tested again: a signal from here on

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "base/diagnostics.h"
 #include "base/output.h"
 #include "common/number_options.h"
 #include "dhcp/select.h"
@@ -48,7 +49,7 @@ int read_command_line(int argc, char** argv, invocation& out) {
         } else if (read_bound_option(option, out.limits, valid)) {
             if (!valid) return 1;
         } else {
-            std::fprintf(stderr, "Error: Unknown option %s (see --help)\n", option);
+            say("Error: Unknown option %s (see --help)\n", option);
             return 1;
         }
     }
@@ -56,9 +57,8 @@ int read_command_line(int argc, char** argv, invocation& out) {
     // A longer argument is refused, not cut: a cut one could match another
     // client.
     if (i >= argc || std::strlen(argv[i]) > target_mac_max_length) {
-        std::fputs("Error: expected one argument, the client's MAC address "
-                   "such as aa:bb:cc:dd:ee:ff\n",
-                   stderr);
+        say("Error: expected one argument, the client's MAC address "
+                   "such as aa:bb:cc:dd:ee:ff\n");
         return 1;
     }
     out.target = argv[i];

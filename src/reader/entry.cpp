@@ -4,6 +4,7 @@
 
 #include <cstdio>
 
+#include "base/diagnostics.h"
 #include "base/output.h"
 #include "dhcp/all_clients.h"
 #include "dhcp/hash_key.h"
@@ -23,21 +24,20 @@ int run_dhcpident(int argc, char** argv) {
     if (const int status = read_command_line(argc, argv, asked); status >= 0) return status;
     start_run(asked.target, asked.format);
     if (geteuid() != 0) {
-        std::fputs("Error: You need to have root privileges\n", stderr);
+        say("Error: You need to have root privileges\n");
         return 1;
     }
     // Nothing wrong with the run, but no client's address is written so:
     // a user should hear why nothing is reported.
     if (!asked.all && run_state().target_length < 0) {
-        std::fprintf(stderr,
-                     "Warning: %s matches no address: addresses are written in lower-case hex "
+        say("Warning: %s matches no address: addresses are written in lower-case hex "
                      "pairs joined by \":\", such as aa:bb:cc:dd:ee:ff\n",
                      asked.target);
     }
     all_clients clients{nullptr, false};
     if (asked.all &&
         (clients.table = create_request_table(asked.limits, random_hash_key())) == nullptr) {
-        std::fputs("Error: Out of memory\n", stderr);
+        say("Error: Out of memory\n");
         return 1;
     }
     const capture_opener open = drop_privileges_and_open_fixed_capture;

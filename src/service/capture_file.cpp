@@ -1,5 +1,6 @@
 #include "service/capture_file.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <limits.h>
 #include <sys/stat.h>
@@ -10,6 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "base/diagnostics.h"
 #include "common/capture_open.h"
 
 namespace dhcpident {
@@ -70,6 +72,35 @@ bool put(buffered_file& out, byte_view bytes) {
     return true;
 }
 
+// A file's header names its link type by the LINKTYPE_ value, which for a
+// few types is not the DLT_ value libpcap gives on Linux: raw IP is DLT 12,
+// LINKTYPE 101 (libpcap's writer maps them the same way).
+std::uint32_t file_link_type(int dlt) {
+    switch (dlt) {
+    case 11: return 100;  // ATM RFC 1483
+    case 12: return 101;  // raw IP
+    case 15: return 102;  // BSD/OS SLIP
+    case 16: return 103;  // BSD/OS PPP
+    case 19: return 106;  // Linux ATM Classical IP
+    default: return static_cast<std::uint32_t>(dlt);
+    }
+}
+
+// Whether name is one of path's new files, as create_beside names them:
+// its last component, a dot, and six letters or digits.
+bool is_new_file_name(const char* name, const char* base, std::size_t base_length) {
+    if (std::strncmp(name, base, base_length) != 0 || name[base_length] != '.' ||
+        std::strlen(name) != base_length + 7) {
+        return false;
+    }
+    for (const char* c = name + base_length + 1; *c != '\0'; ++c) {
+        if (!((*c >= '0' && *c <= '9') || (*c >= 'a' && *c <= 'z') || (*c >= 'A' && *c <= 'Z'))) {
+            return false;
+        }
+    }
+    return true;
+}
+
 }  // namespace
 
 bool write_capture(int fd, const frame_store& store) {
@@ -77,7 +108,7 @@ bool write_capture(int fd, const frame_store& store) {
     out.fd = fd;
     out.used = 0;
     const file_header header{microsecond_magic, 2, 4, 0, 0, store.snaplen,
-                             static_cast<std::uint32_t>(store.link_type)};
+                             file_link_type(store.link_type)};
     if (!put(out, byte_view(reinterpret_cast<const std::uint8_t*>(&header), sizeof header))) {
         return false;
     }
@@ -127,25 +158,72 @@ bool publish_capture(const char* path, const frame_store& store) {
     return false;
 }
 
-void load_earlier_frames(const char* path, frame_store& store) {
+void say_unable_to_write(const char* path) {
+    say("Error: Unable to write %s: %s\n", path, std::strerror(errno));
+}
+
+void refuse_earlier(const char* path, const char* why) {
+    say("Error: Unable to read earlier clients from %s: %s; it is left as it is\n", path, why);
+}
+
+bool load_earlier_frames(const char* path, int fd, frame_store& store) {
     char why[PCAP_ERRBUF_SIZE] = "";
-    const int fd = open_capture_file(path, service_open_rules, why);
-    if (fd < 0 && errno == ENOENT) return;
-    pcap_t* capture = fd < 0 ? nullptr : read_capture(fd, why);
+    if (fd < 0 && (fd = open_capture_file(path, service_open_rules, why)) < 0) {
+        if (errno == ENOENT) return true;
+        refuse_earlier(path, why);
+        return false;
+    }
+    pcap_t* capture = read_capture(fd, why);
     if (capture != nullptr && pcap_datalink(capture) != store.link_type) {
-        std::snprintf(why, sizeof why, "link type %d, not %d", pcap_datalink(capture),
+        std::snprintf(why, sizeof why, "of link type %d, not %d", pcap_datalink(capture),
                       store.link_type);
         pcap_close(capture);
         capture = nullptr;
     }
     if (capture == nullptr) {
-        std::fprintf(stderr, "Warning: Not reading earlier clients from %s: %s\n", path, why);
-        return;
+        refuse_earlier(path, why);
+        return false;
     }
     if (!read_frames(capture, store)) {
-        std::fprintf(stderr, "Warning: Unable to read all of %s: %s\n", path, pcap_geterr(capture));
+        say("Warning: Unable to read all of %s: %s\n", path, pcap_geterr(capture));
     }
     pcap_close(capture);
+    return true;
+}
+
+const char* split_path(const char* path, char* directory) {
+    const char* slash = nullptr;
+    for (const char* c = path; *c != '\0'; ++c) {
+        if (*c == '/') slash = c;
+    }
+    std::snprintf(directory, PATH_MAX, "%.*s",
+                  slash != nullptr ? static_cast<int>(slash == path ? 1 : slash - path) : 1,
+                  slash != nullptr ? path : ".");
+    return slash != nullptr ? slash + 1 : path;
+}
+
+void remove_leftovers(const char* path) {
+    char directory[PATH_MAX];
+    const char* base = split_path(path, directory);
+    DIR* entries = opendir(directory);
+    if (entries == nullptr) return;
+    const std::size_t base_length = std::strlen(base);
+    unsigned removed = 0;
+    while (const dirent* entry = readdir(entries)) {
+        struct stat status;
+        // Not followed, and only the process's own regular files: what the
+        // sticky directory lets it remove anyway.
+        if (is_new_file_name(entry->d_name, base, base_length) &&
+            fstatat(dirfd(entries), entry->d_name, &status, AT_SYMLINK_NOFOLLOW) == 0 &&
+            S_ISREG(status.st_mode) && status.st_uid == geteuid() &&
+            unlinkat(dirfd(entries), entry->d_name, 0) == 0) {
+            ++removed;
+        }
+    }
+    closedir(entries);
+    if (removed != 0) {
+        say("Warning: Removed %u unfinished files an earlier run left beside %s\n", removed, path);
+    }
 }
 
 }  // namespace dhcpident

@@ -29,11 +29,30 @@ int create_beside(const char* path, char* name, uid_t owner);
 // written or renamed; path is then as it was, and the new file is gone.
 bool publish_capture(const char* path, const frame_store& store);
 
-// Reads the frames the file at path holds into the store, as earlier ones:
-// when it is a regular file (not a link) owned by root or by the
-// unprivileged account, a capture of the store's link type. When there is
-// none, nothing happens; when one cannot be used, it is left alone and a
-// warning says why.
-void load_earlier_frames(const char* path, frame_store& store);
+// Reads the frames of the earlier file at path into the store, as earlier
+// ones: from fd when it is open already (it is then closed), else opened
+// under the service's rules (a regular file owned by root or by the
+// unprivileged account, no link followed). True when there is none, or when
+// it is a capture of the store's link type (a warning says so when it is
+// damaged: the frames before the damage are read). False, with the error
+// written, when there is one that cannot be read: it must then be left as
+// it is, never replaced.
+bool load_earlier_frames(const char* path, int fd, frame_store& store);
+
+// "Error: Unable to write PATH: " and errno's reason.
+void say_unable_to_write(const char* path);
+
+// "Error: Unable to read earlier clients from PATH: WHY; it is left as it
+// is".
+void refuse_earlier(const char* path, const char* why);
+
+// The directory path lies in, into directory (PATH_MAX bytes): "." for a
+// bare name. Returns path's last component.
+const char* split_path(const char* path, char* directory);
+
+// Removes the new files an earlier run left beside path, killed while it
+// rewrote the file: regular files named as create_beside names them and
+// owned by the effective user; nothing else. A warning counts them.
+void remove_leftovers(const char* path);
 
 }  // namespace dhcpident

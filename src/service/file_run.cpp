@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "base/diagnostics.h"
 #include "service/capture_file.h"
 
 namespace dhcpident {
@@ -32,25 +33,25 @@ int run_from_file(const service_options& options) {
     char error_text[PCAP_ERRBUF_SIZE] = "";
     pcap_t* input = pcap_open_offline(options.input, error_text);
     if (input == nullptr) {
-        std::fprintf(stderr, "Error: Unable to open capture %s\n", error_text);
+        say("Error: Unable to open capture %s\n", error_text);
         return 1;
     }
     frame_store store = make_frame_store(options.limits, pcap_datalink(input), 0,
                                          largest_frame(input, options.limits.max_memory));
     if (store.table == nullptr) {
-        std::fputs("Error: Out of memory\n", stderr);
+        say("Error: Out of memory\n");
         pcap_close(input);
         return 1;
     }
     if (!read_frames(input, store)) {
-        std::fprintf(stderr, "Warning: Unable to read all of %s: %s\n", options.input,
+        say("Warning: Unable to read all of %s: %s\n", options.input,
                      pcap_geterr(input));
     }
     pcap_close(input);
-    tell_losses(store);
+    tell_losses(store, 0, true);
     const bool published = publish_capture(options.output, store);
     if (!published) {
-        std::fprintf(stderr, "Error: Unable to write %s: %s\n", options.output, std::strerror(errno));
+        say_unable_to_write(options.output);
     }
     destroy_client_table(store.table);
     return published ? 0 : 1;

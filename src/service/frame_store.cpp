@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "base/diagnostics.h"
 #include "common/link_type.h"
 #include "dhcp/hash_key.h"
 
@@ -31,7 +32,7 @@ const char* refusal_reason(store_outcome outcome) {
 frame_store make_frame_store(client_limits limits, int link_type, std::uint32_t snaplen,
                              std::size_t largest_frame) {
     frame_store store{create_frame_table(limits, random_hash_key(), largest_frame), link_type, 0,
-                      snaplen, {}, 0};
+                      snaplen, {}, 0, {}, {}};
     set_link_header_len(link_type, store.link_header_len);
     return store;
 }
@@ -63,12 +64,11 @@ bool losses_untold(const frame_store& store) {
     return false;
 }
 
-void tell_losses(frame_store& store) {
+void tell_losses(frame_store& store, milliseconds now_ms, bool ending) {
     const std::uint32_t dropped = figures_of(*store.table).dropped;
-    if (dropped != store.dropped_told) {
+    if (dropped != store.dropped_told && store.dropped_clock.due(now_ms, ending)) {
         const client_limits& limits = limits_of(*store.table);
-        std::fprintf(stderr,
-                     "Warning: Dropped %u clients whose last request was oldest, to keep within "
+        say("Warning: Dropped %u clients whose last request was oldest, to keep within "
                      "%u clients and %lu bytes\n",
                      static_cast<unsigned>(dropped - store.dropped_told),
                      static_cast<unsigned>(limits.max_clients),
@@ -77,8 +77,8 @@ void tell_losses(frame_store& store) {
     }
     for (std::size_t reason = 0; reason < store_outcomes; ++reason) {
         std::uint32_t& refused = store.counts.refused[reason];
-        if (refused == 0) continue;
-        std::fprintf(stderr, "Warning: %u requests not kept: %s\n",
+        if (refused == 0 || !store.refused_clocks[reason].due(now_ms, ending)) continue;
+        say("Warning: %u requests not kept: %s\n",
                      static_cast<unsigned>(refused),
                      refusal_reason(static_cast<store_outcome>(reason)));
         refused = 0;

@@ -8,6 +8,7 @@
 
 #include "dhcp/client_table.h"
 #include "dhcp/kept_frames.h"
+#include "service/warnings.h"
 
 namespace dhcpident {
 
@@ -18,8 +19,10 @@ struct frame_store {
     // The snap length the file header gives: at least every kept frame's
     // captured length, so that a reader cuts none.
     std::uint32_t snaplen;
-    frame_counts counts;          // since the losses were last told
+    frame_counts counts;          // refused since the last line of their reason
     std::uint32_t dropped_told;   // clients dropped that a warning has named
+    warning_clock dropped_clock;
+    warning_clock refused_clocks[store_outcomes];
 };
 
 // A store of frames of link_type, at most largest_frame bytes each; its
@@ -39,8 +42,10 @@ bool read_frames(pcap_t* capture, frame_store& store);
 // last told.
 bool losses_untold(const frame_store& store);
 
-// Tells them, a line for the clients dropped and one for each reason
-// requests were refused, each with its count since the last such line.
-void tell_losses(frame_store& store);
+// Tells them, as their warnings are due at now_ms (all of them when the
+// service is ending): a line for the clients dropped and one for each
+// reason requests were refused, each with its count since the last such
+// line.
+void tell_losses(frame_store& store, milliseconds now_ms, bool ending);
 
 }  // namespace dhcpident

@@ -1,14 +1,13 @@
 #include "service/live_capture.h"
 
+#include <sys/socket.h>
+
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 
 namespace dhcpident {
 namespace {
-
-// The kernel's buffer: some hundred frames of the snap length, enough for
-// the bursts of a LAN at a router's pace; a flood beyond it is dropped by
-// the kernel, not queued.
-constexpr int kernel_buffer_bytes = 256 << 10;
 
 // Scratch memory words of the filter: where the IP header lies behind the
 // Ethernet header, 0 or the 4 bytes of a tag in the frame.
@@ -94,7 +93,7 @@ bpf_program dhcp_filter_program() {
                        const_cast<bpf_insn*>(dhcp_filter)};
 }
 
-pcap_t* open_interface(const char* interface, char* error_text) {
+pcap_t* open_interface(const char* interface, std::size_t buffer_bytes, char* error_text) {
     pcap_t* capture = pcap_create(interface, error_text);
     if (capture == nullptr) return nullptr;
     auto fail = [&](const char* why) -> pcap_t* {
@@ -103,8 +102,12 @@ pcap_t* open_interface(const char* interface, char* error_text) {
         return nullptr;
     };
     pcap_set_snaplen(capture, static_cast<int>(live_snaplen));
-    pcap_set_immediate_mode(capture, 1);
-    pcap_set_buffer_size(capture, kernel_buffer_bytes);
+    // Not immediate: the kernel then packs frames into its buffer as they
+    // come (TPACKET_V3), some 400 bytes for a request where immediate mode
+    // gives every frame a slot of the snap length, and hands them over
+    // within the timeout, well within an interval.
+    pcap_set_timeout(capture, delivery_timeout_ms);
+    pcap_set_buffer_size(capture, static_cast<int>(buffer_bytes));
     const int status = pcap_activate(capture);
     if (status < 0) {
         // libpcap's own text when it gave one, which names the cause.
@@ -118,6 +121,13 @@ pcap_t* open_interface(const char* interface, char* error_text) {
     }
     bpf_program program = dhcp_filter_program();
     if (pcap_setfilter(capture, &program) != 0) return fail(pcap_geterr(capture));
+    // Locked while root: the process that reads the frames, unprivileged,
+    // can then neither take the filter off nor change it, and sees only
+    // what it passes.
+    const int locked = 1;
+    if (setsockopt(pcap_fileno(capture), SOL_SOCKET, SO_LOCK_FILTER, &locked, sizeof locked) != 0) {
+        return fail(std::strerror(errno));
+    }
     char why[PCAP_ERRBUF_SIZE];
     if (pcap_setnonblock(capture, 1, why) != 0) return fail(why);
     return capture;

@@ -4,6 +4,7 @@
 
 #include <pcap/pcap.h>
 
+#include <cstddef>
 #include <cstdint>
 
 namespace dhcpident {
@@ -20,9 +21,13 @@ inline constexpr char dhcp_filter_expression[] = "udp dst port 67 or (vlan and u
 // live Ethernet interface and live_snaplen.
 bpf_program dhcp_filter_program();
 
-// Opens an Ethernet interface for live capture: immediate mode, a small
-// kernel buffer, live_snaplen, non-blocking, and the kernel filter. Null
-// with the reason in error_text (PCAP_ERRBUF_SIZE bytes).
-pcap_t* open_interface(const char* interface, char* error_text);
+// The kernel hands the frames over at the latest this long after the
+// first of them came.
+inline constexpr int delivery_timeout_ms = 100;
+
+// Opens an Ethernet interface for live capture: a kernel buffer of
+// buffer_bytes, live_snaplen, non-blocking, and the kernel filter, locked.
+// Null with the reason in error_text (PCAP_ERRBUF_SIZE bytes).
+pcap_t* open_interface(const char* interface, std::size_t buffer_bytes, char* error_text);
 
 }  // namespace dhcpident

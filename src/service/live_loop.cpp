@@ -2,18 +2,19 @@
 
 #include <poll.h>
 #include <signal.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 
+#include "base/diagnostics.h"
 #include "common/account.h"
 #include "common/signals.h"
 #include "service/capture_file.h"
 #include "service/live_capture.h"
 #include "service/startup.h"
+#include "service/warnings.h"
 
 namespace dhcpident {
 namespace {
@@ -22,40 +23,155 @@ volatile sig_atomic_t stop_signal;
 
 void on_stop_signal(int signal_number) { stop_signal = signal_number; }
 
-long long now_ms() {
-    timespec now;
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return static_cast<long long>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+// An interface of the command line, and what its kernel dropped.
+struct device {
+    const char* name;
+    pcap_t* capture;          // null: not open, or lost
+    unsigned dropped_seen;    // pcap_stats' count so far
+    unsigned dropped_told;    // the part of it a warning has named
+    warning_clock dropped_clock;
+};
+
+struct live_run {
+    device devices[max_interfaces];
+    std::size_t count;
+    frame_store store;
+};
+
+void tell_drops(device& d, milliseconds now_ms, bool ending) {
+    if (d.dropped_seen == d.dropped_told || !d.dropped_clock.due(now_ms, ending)) return;
+    say("Warning: The kernel dropped %u frames on %s (capture buffer full)\n",
+        d.dropped_seen - d.dropped_told, d.name);
+    d.dropped_told = d.dropped_seen;
 }
 
-void write_error(const char* path) {
-    std::fprintf(stderr, "Error: Unable to write %s: %s\n", path, std::strerror(errno));
+// What happened to a device: a warning while others are captured, an
+// error when none is.
+void say_of_device(bool others, const char* what, const char* name, const char* why) {
+    say("%s: %s %s: %s%s\n", others ? "Warning" : "Error", what, name, why,
+        others ? "; capturing on the others" : "");
 }
 
-// The live run over interfaces and store, which the caller closes and
-// frees however it ends.
-int serve_live(const service_options& options, pcap_t** interfaces, frame_store& store) {
+// A device that failed, or went away: closed, and the others go on. The
+// last one's failure ends the run.
+bool lose(live_run& run, device& d, const char* why) {
+    pcap_close(d.capture);
+    d.capture = nullptr;
+    bool others = false;
+    for (std::size_t i = 0; i < run.count; ++i) others = others || run.devices[i].capture != nullptr;
+    say_of_device(others, "Lost interface", d.name, why);
+    return others;
+}
+
+// Opens every interface it can: a failure costs only its own. False, every
+// failure an error, when none opens.
+bool open_devices(const service_options& options, live_run& run) {
+    char why[max_interfaces][PCAP_ERRBUF_SIZE];
+    std::size_t opened = 0;
+    run.count = options.interface_count;
+    for (std::size_t i = 0; i < run.count; ++i) {
+        device& d = run.devices[i];
+        d.name = options.interfaces[i];
+        d.capture = open_interface(d.name, options.buffer, why[i]);
+        opened += d.capture != nullptr;
+    }
+    for (std::size_t i = 0; i < run.count; ++i) {
+        if (run.devices[i].capture != nullptr) continue;
+        say_of_device(opened != 0, "Unable to open interface", run.devices[i].name, why[i]);
+    }
+    return opened != 0;
+}
+
+// Until a termination signal, or the last interface lost: frames into the
+// store, the file replaced at most once an interval while clients change,
+// losses told as their warnings come due. No step waits on anything but
+// the interfaces, the clock and the signals: not on stderr, whatever it is.
+bool capture_until_stopped(const service_options& options, live_run& run, sigset_t waiting) {
+    frame_store& store = run.store;
+    const milliseconds interval_ms = options.interval * 1000;
+    milliseconds next_tick = monotonic_ms() + interval_ms;
+    bool changed = false;
+    bool lost_all = false;
+    warning_clock unwritten_clock;
+    while (stop_signal == 0 && !lost_all) {
+        pollfd polled[max_interfaces + 1];
+        device* polled_device[max_interfaces];
+        nfds_t watched = 0;
+        for (std::size_t i = 0; i < run.count; ++i) {
+            if (run.devices[i].capture == nullptr) continue;
+            polled_device[watched] = &run.devices[i];
+            polled[watched++] = {pcap_get_selectable_fd(run.devices[i].capture), POLLIN, 0};
+        }
+        const nfds_t devices = watched;
+        if (diagnostics_waiting_fd() >= 0) polled[watched++] = {diagnostics_waiting_fd(), POLLOUT, 0};
+        bool untold = changed || losses_untold(store);
+        for (std::size_t i = 0; i < run.count; ++i) {
+            untold = untold || run.devices[i].dropped_seen != run.devices[i].dropped_told;
+        }
+        // At most an interval, in 32 bits: no 64-bit division, which
+        // would pull 2 KiB of libgcc into a router program.
+        const milliseconds waiting_from = monotonic_ms();
+        const milliseconds wait = before(waiting_from, next_tick) ? next_tick - waiting_from : 0;
+        const timespec timeout{static_cast<time_t>(wait / 1000), static_cast<long>(wait % 1000 * 1000000)};
+        if (ppoll(polled, watched, untold ? &timeout : nullptr, &waiting) < 0 && errno != EINTR) {
+            say("Error: Unable to wait for frames: %s\n", std::strerror(errno));
+            lost_all = true;
+            break;
+        }
+        for (nfds_t i = 0; i < devices && !lost_all; ++i) {
+            device& d = *polled_device[i];
+            if (polled[i].revents != 0) {
+                const int got = pcap_dispatch(d.capture, -1, store_pcap_frame,
+                                              reinterpret_cast<u_char*>(&store));
+                // An error libpcap did not take as one would wake the wait
+                // again at once, for good.
+                const bool hung_up = (polled[i].revents & (POLLERR | POLLHUP | POLLNVAL)) != 0;
+                const char* why = got < 0                 ? pcap_geterr(d.capture)
+                                  : got == 0 && hung_up ? "the socket reported an error"
+                                                        : nullptr;
+                if (why != nullptr && !lose(run, d, why)) lost_all = true;
+            }
+            pcap_stat counters;
+            if (d.capture != nullptr && pcap_stats(d.capture, &counters) == 0) {
+                d.dropped_seen = counters.ps_drop;
+            }
+        }
+        if (store.counts.kept != 0) changed = true;
+        store.counts.kept = 0;
+        flush_diagnostics();
+        const milliseconds now = monotonic_ms();
+        if (before(now, next_tick)) continue;
+        if (changed && publish_capture(options.output, store)) {
+            changed = false;
+        } else if (changed && unwritten_clock.due(now, false)) {
+            say("Warning: Unable to write %s: %s, trying again every %u s\n", options.output,
+                std::strerror(errno), options.interval);
+        }
+        tell_losses(store, now, false);
+        for (std::size_t i = 0; i < run.count; ++i) tell_drops(run.devices[i], now, false);
+        next_tick = now + interval_ms;
+    }
+    // The last changes are kept however the loop ends.
+    if (store.counts.kept != 0) changed = true;
+    if (changed && !publish_capture(options.output, store)) {
+        say_unable_to_write(options.output);
+        return false;
+    }
+    return !lost_all;
+}
+
+int serve_live(const service_options& options, live_run& run) {
     if (geteuid() != 0) {
-        std::fputs("Error: You need to have root privileges\n", stderr);
+        say("Error: You need to have root privileges\n");
         return 1;
     }
-    pollfd polled[max_interfaces] = {};
-    const std::size_t count = options.interface_count;
-    for (std::size_t i = 0; i < count; ++i) {
-        char error_text[PCAP_ERRBUF_SIZE] = "";
-        if ((interfaces[i] = open_interface(options.interfaces[i], error_text)) == nullptr) {
-            std::fprintf(stderr, "Error: Unable to open interface %s: %s\n",
-                         options.interfaces[i], error_text);
-            return 1;
-        }
-        polled[i] = {pcap_get_selectable_fd(interfaces[i]), POLLIN, 0};
-    }
+    // Held open, and so locked, until the process ends.
+    if (lock_output(options.output) < 0 || !open_devices(options, run)) return 1;
     // A tag the kernel took off is put back by libpcap, in front of the
     // snap length's bytes.
-    store = make_frame_store(options.limits, pcap_datalink(interfaces[0]), live_snaplen,
-                             live_snaplen + 4);
-    if (store.table == nullptr) {
-        std::fputs("Error: Out of memory\n", stderr);
+    run.store = make_frame_store(options.limits, DLT_EN10MB, live_snaplen, live_snaplen + 4);
+    if (run.store.table == nullptr) {
+        say("Error: Out of memory\n");
         return 1;
     }
 
@@ -69,85 +185,45 @@ int serve_live(const service_options& options, pcap_t** interfaces, frame_store&
     sigemptyset(&action.sa_mask);
     for (int s : termination_signals) sigaction(s, &action, nullptr);
 
-    if (!publish_as_root(options.output, store)) return 1;
+    if (!publish_as_root(options.output, run.store)) return 1;
     if (!drop_to_unprivileged()) {
-        std::fprintf(stderr, "Error: Unable to drop privileges: %s\n", std::strerror(errno));
+        say("Error: Unable to drop privileges: %s\n", std::strerror(errno));
         return 1;
     }
-    load_earlier_frames(options.output, store);
-    if (!publish_capture(options.output, store)) {
-        write_error(options.output);
+    remove_leftovers(options.output);
+    // The file the child wrote, read back as the account that keeps it
+    // from now on, and written again as it: the directory must let it.
+    if (!load_earlier_frames(options.output, -1, run.store)) return 1;
+    if (!publish_capture(options.output, run.store)) {
+        say_unable_to_write(options.output);
         return 1;
     }
-    store.counts.kept = 0;
-    store.dropped_told = figures_of(*store.table).dropped;
+    run.store.counts.kept = 0;
+    run.store.dropped_told = figures_of(*run.store.table).dropped;
 
-    const long long interval_ms = static_cast<long long>(options.interval) * 1000;
-    long long next_write = now_ms() + interval_ms;
-    bool changed = false;
-    // The interface lost, or null; why, or "poll" failed.
-    const char* lost = nullptr;
-    char lost_why[PCAP_ERRBUF_SIZE] = "";
-    while (stop_signal == 0 && lost == nullptr) {
-        const bool pending = changed || losses_untold(store);
-        // At most an interval: its milliseconds fit a long, and divide
-        // without libgcc's 64-bit division, 2 KiB of a router program.
-        const long long until_write = next_write - now_ms();
-        const long wait = until_write > 0 ? static_cast<long>(until_write) : 0;
-        const timespec timeout{wait / 1000, wait % 1000 * 1000000};
-        if (ppoll(polled, count, pending ? &timeout : nullptr, &waiting) < 0 && errno != EINTR) {
-            std::snprintf(lost_why, sizeof lost_why, "%s", std::strerror(errno));
-            lost = "poll";
-            break;
-        }
-        for (std::size_t i = 0; i < count && lost == nullptr; ++i) {
-            if (polled[i].revents == 0) continue;
-            const int got = pcap_dispatch(interfaces[i], -1, store_pcap_frame,
-                                          reinterpret_cast<u_char*>(&store));
-            if (got < 0) {
-                std::snprintf(lost_why, sizeof lost_why, "%s", pcap_geterr(interfaces[i]));
-                lost = options.interfaces[i];
-            } else if (got == 0 && (polled[i].revents & (POLLERR | POLLHUP | POLLNVAL)) != 0) {
-                // An error libpcap did not take as one would wake the wait
-                // again at once, for good.
-                std::snprintf(lost_why, sizeof lost_why, "the socket reported an error");
-                lost = options.interfaces[i];
-            }
-        }
-        if (store.counts.kept != 0) changed = true;
-        store.counts.kept = 0;
-        const long long now = now_ms();
-        if (now < next_write) continue;
-        if (changed && publish_capture(options.output, store)) {
-            changed = false;
-        } else if (changed) {
-            std::fprintf(stderr, "Warning: Unable to write %s: %s, trying again in %u s\n",
-                         options.output, std::strerror(errno), options.interval);
-        }
-        tell_losses(store);
-        next_write = now + interval_ms;
-    }
-    // The last changes are kept whatever ends the loop.
-    const bool published = !changed || publish_capture(options.output, store);
-    if (!published) write_error(options.output);
-    tell_losses(store);
-    if (lost != nullptr) {
-        std::fprintf(stderr, "Error: Lost interface %s: %s\n", lost, lost_why);
-        return 1;
-    }
-    return published ? 0 : 1;
+    const bool stopped = capture_until_stopped(options, run, waiting);
+    tell_losses(run.store, monotonic_ms(), true);
+    for (std::size_t i = 0; i < run.count; ++i) tell_drops(run.devices[i], 0, true);
+    return stopped ? 0 : 1;
 }
 
 }  // namespace
 
 int run_live(const service_options& options) {
-    pcap_t* interfaces[max_interfaces] = {};
-    frame_store store{};
-    const int status = serve_live(options, interfaces, store);
-    for (pcap_t* capture : interfaces) {
-        if (capture != nullptr) pcap_close(capture);
+    // A service that runs for months never waits on stderr, and a reader
+    // of it that goes away ends nothing.
+    struct sigaction ignore = {};
+    ignore.sa_handler = SIG_IGN;
+    sigaction(SIGPIPE, &ignore, nullptr);
+    never_wait_for_diagnostics();
+    live_run run{};
+    const int status = serve_live(options, run);
+    for (std::size_t i = 0; i < run.count; ++i) {
+        if (run.devices[i].capture != nullptr) pcap_close(run.devices[i].capture);
     }
-    destroy_client_table(store.table);
+    destroy_client_table(run.store.table);
+    // One last try at what stderr has not taken, never a wait.
+    flush_diagnostics();
     return status;
 }
 

@@ -1,6 +1,7 @@
 #include "program_runner.h"
 
 #include <fcntl.h>
+#include <grp.h>
 #include <poll.h>
 #include <sched.h>
 #include <signal.h>
@@ -125,6 +126,17 @@ void stuck_pipe_on(int fd) {
         write_file("/tmp/.nsswitch", "passwd: files\ngroup: files\n", 0644);
         bind_file("/tmp/.passwd", "/etc/passwd");
         bind_file("/tmp/.nsswitch", "/etc/nsswitch.conf");
+    }
+    if (setup.service && !setup.run_as) {
+        // The capture service is started with supplementary groups and
+        // inheritable capabilities, as a shell of root's may have them, so
+        // that its drop of both has something to drop.
+        const gid_t groups[] = {4, 27};
+        __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+        __user_cap_data_struct caps[_LINUX_CAPABILITY_U32S_3] = {};
+        if (syscall(SYS_capget, &header, caps) != 0) fail("capget");
+        caps[0].inheritable = 1u << CAP_NET_RAW | 1u << CAP_CHOWN;
+        if (setgroups(2, groups) != 0 || syscall(SYS_capset, &header, caps) != 0) fail("groups, caps");
     }
     if (setup.without_setuid_capability && prctl(PR_CAPBSET_DROP, CAP_SETUID, 0, 0, 0) != 0) {
         fail("drop CAP_SETUID");

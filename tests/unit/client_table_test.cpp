@@ -195,6 +195,28 @@ TEST(ClientTableTest, MovedAndCompactedRecordsKeepEachClientsLastRequest) {
     EXPECT_EQ(reports_of(*table), std::vector<std::string>(80, std::string(250, 'g')));
     destroy_client_table(table);
 
+    // Each compaction moves every record, so it waits for a quarter of the
+    // chunks to be holes: new clients with none compact nothing, clients
+    // that grow step by step leave holes until one compaction takes them,
+    // and after it new clients again compact nothing.
+    table = create_request_table({65536, 4 << 20}, {1, 2});
+    auto new_clients = [&](std::uint32_t from) {
+        for (std::uint32_t n = from; n < from + 2000; ++n) {
+            ASSERT_EQ(store_request(*table, request_with(client(n), std::string(20, 'n'))), store_outcome::stored);
+        }
+    };
+    new_clients(0);
+    EXPECT_EQ(figures_of(*table).compactions, 0u);
+    for (std::size_t host = 60; host <= 220 && figures_of(*table).compactions == 0; host += 40) {
+        for (std::uint32_t n = 0; n < 2000 && figures_of(*table).compactions == 0; ++n) {
+            store_request(*table, request_with(client(n), std::string(host, 'g')));
+        }
+    }
+    EXPECT_EQ(figures_of(*table).compactions, 1u);
+    new_clients(2000);
+    EXPECT_EQ(figures_of(*table).compactions, 1u);
+    destroy_client_table(table);
+
     table = create_request_table({16, small_budget}, {1, 2});
     store_request(*table, request_with(client(1), "a"));
     const std::size_t one_client = figures_of(*table).memory;
