@@ -55,11 +55,14 @@ void say_of_device(bool others, const char* what, const char* name, const char* 
 // A device that failed, or went away: closed, and the others go on. The
 // last one's failure ends the run.
 bool lose(live_run& run, device& d, const char* why) {
+    bool others = false;
+    for (std::size_t i = 0; i < run.count; ++i) {
+        others = others || (&run.devices[i] != &d && run.devices[i].capture != nullptr);
+    }
+    // Said before the close: why may be libpcap's text, in the handle.
+    say_of_device(others, "Lost interface", d.name, why);
     pcap_close(d.capture);
     d.capture = nullptr;
-    bool others = false;
-    for (std::size_t i = 0; i < run.count; ++i) others = others || run.devices[i].capture != nullptr;
-    say_of_device(others, "Lost interface", d.name, why);
     return others;
 }
 
