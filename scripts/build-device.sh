@@ -14,6 +14,8 @@
 #   dhcpident-capture-static, .stripped  two ways
 #   dhcpident_VERSION_ARCH.ipk         the opkg package
 #   emulator                           the qemu and CPU the tests run them under
+# and once, for every architecture, build-device/dhcpident-names_VERSION_all.ipk,
+# the data of --names (build-device/names/), from Debian's ieee-data.
 # Then prints how each program is built, hardened and sized, and fails when
 # a goal is missed.
 # Usage: scripts/build-device.sh [ARCH]
@@ -21,6 +23,11 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/common.sh
 if [ $# -gt 0 ]; then arches=("$@"); else arches=("${router_arches[@]}"); fi
+need_packages python3 ieee-data
+mkdir -p build-device/names
+python3 scripts/make-makers.py /usr/share/ieee-data build-device/names/makers
+cp data/devices build-device/names/devices
+bash scripts/make-names-ipk.sh build-device/names build-device
 for arch in "${arches[@]}"; do
     arch_of "$arch"
     bash scripts/router-userland.sh "$arch"

@@ -32,10 +32,12 @@ expect() {  # expect FIELD VALUE
 expect Package dhcpident
 expect Version "$version"
 expect Depends "libc, libpcap1"
+expect Recommends dhcpident-names
 expect License BSD-2-Clause
 expect Section net
 expect Architecture "$arch"
-installed=$(cat "$dir/dhcpident.stripped" "$dir/dhcpident-capture.stripped" packaging/openwrt/files/* | wc -c)
+installed=$(cat "$dir/dhcpident.stripped" "$dir/dhcpident-capture.stripped" packaging/openwrt/files/dhcpident.init \
+    packaging/openwrt/files/dhcpident.config | wc -c)
 expect Installed-Size "$installed"
 control_members=$(tar -tzf "$work/control.tar.gz" | sort | tr '\n' ' ')
 [ "$control_members" = "./conffiles ./control ./postinst ./prerm " ] || fail "control: $control_members"

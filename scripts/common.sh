@@ -65,6 +65,17 @@ with_capture() {
         exec "$@"' sh "$capture" "$@"
 }
 
+# pack OUT DIR MEMBERS...: a gzip'd tar of root's files, as opkg's
+# packages are made, dated from the last commit so that the same files give
+# the same package.
+pack() {
+    local out=$1 from=$2
+    shift 2
+    tar --format=gnu --numeric-owner --owner=0 --group=0 --sort=name \
+        --mtime="@$(git log -1 --format=%ct 2>/dev/null || echo 0)" \
+        -C "$from" -cf - "$@" | gzip -n -9 >"$out"
+}
+
 # The router architectures the device build makes programs for, with what
 # OpenWrt builds each with. arch_of ARCH sets: triplet (Debian's cross
 # compiler), cpu_flags (OpenWrt's CPU flags for the target), driver_flags

@@ -6,7 +6,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/common.sh
-need_packages "${build_packages[@]}" googletest libgtest-dev libbenchmark-dev man-db groff
+need_packages "${build_packages[@]}" googletest libgtest-dev libbenchmark-dev man-db groff python3 ieee-data
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DDHCPIDENT_BUILD_TESTS=ON \
     -DDHCPIDENT_SANITIZE=OFF -DDHCPIDENT_BUILD_BENCH=ON -DDHCPIDENT_BUILD_TOOLS=ON >/dev/null
 cmake --build build -j"$(nproc)" >/dev/null

@@ -38,6 +38,7 @@ cat >"$work/control/control" <<CONTROL
 Package: $name
 Version: $version
 Depends: $depends
+Recommends: dhcpident-names
 Source: packaging/openwrt
 License: $license
 Section: $section
@@ -52,13 +53,6 @@ for script in postinst prerm; do
     chmod 0755 "$work/control/$script"
 done
 echo 2.0 >"$work/debian-binary"
-mtime=@$(git log -1 --format=%ct 2>/dev/null || echo 0)
-pack() {  # pack OUT DIR MEMBERS...: a gzip'd tar of root's files
-    local out=$1 from=$2
-    shift 2
-    tar --format=gnu --numeric-owner --owner=0 --group=0 --sort=name --mtime="$mtime" \
-        -C "$from" -cf - "$@" | gzip -n -9 >"$out"
-}
 pack "$work/data.tar.gz" "$work/data" .
 pack "$work/control.tar.gz" "$work/control" ./conffiles ./control ./postinst ./prerm
 package=$dir/${name}_${version}_$arch.ipk

@@ -19,7 +19,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/common.sh
-need_packages "${build_packages[@]}" googletest libgtest-dev libbenchmark-dev man-db groff \
+need_packages "${build_packages[@]}" googletest libgtest-dev libbenchmark-dev man-db groff python3 ieee-data \
     g++-mips-linux-gnu qemu-user dpkg-dev xz-utils flex bison iproute2
 
 jobs=$(nproc)

@@ -58,19 +58,13 @@ bool add_line(const char* line, std::size_t length) {
     return true;
 }
 
-}  // namespace
+// The writer that never waits, once never_wait_for_diagnostics() chose it;
+// null: stdio's. A program that never chooses it links none of it.
+void (*never_waiting)(const char* format, std::va_list arguments);
 
-void say(const char* format, ...) {
-    std::va_list arguments;
-    va_start(arguments, format);
-    if (pending.how == writing::waiting) {
-        std::vfprintf(stderr, format, arguments);
-        va_end(arguments);
-        return;
-    }
+void say_without_waiting(const char* format, std::va_list arguments) {
     char line[longest_line];
     const int length = std::vsnprintf(line, sizeof line, format, arguments);
-    va_end(arguments);
     if (length < 0) return;
     std::size_t size = static_cast<std::size_t>(length);
     if (size >= sizeof line) {
@@ -82,8 +76,22 @@ void say(const char* format, ...) {
     flush_diagnostics();
 }
 
+}  // namespace
+
+void say(const char* format, ...) {
+    std::va_list arguments;
+    va_start(arguments, format);
+    if (never_waiting != nullptr) {
+        never_waiting(format, arguments);
+    } else {
+        std::vfprintf(stderr, format, arguments);
+    }
+    va_end(arguments);
+}
+
 void never_wait_for_diagnostics() {
     struct stat status;
+    never_waiting = say_without_waiting;
     pending.how = writing::at_once;
     if (fstat(stderr_fd, &status) != 0) return;
     if (S_ISSOCK(status.st_mode)) {

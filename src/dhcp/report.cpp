@@ -2,6 +2,7 @@
 
 #include "base/output.h"
 #include "fingerprint/fingerprint.h"
+#include "fingerprint/names.h"
 #include "text/json.h"
 #include "text/render.h"
 
@@ -52,6 +53,13 @@ public:
             out_bytes(key.text, key.text_length);
             out_format("='%u'\n", value);
         }
+    }
+
+    // A field of JSON alone: true.
+    void flag(const field_key& key) {
+        if (!json_) return;
+        put_json_key(key);
+        out_bytes("true", 4);
     }
 
     // A field the request does not have whose line the text report keeps,
@@ -118,12 +126,26 @@ void print_report(const dhcp_request& request, report_format format) {
     } else {
         out.kept_empty();
     }
-    const fingerprint found = lookup_fingerprint(initial_ttl_class(request.ip_ttl),
-                                                 request.option_codes, request.parameter_list,
-                                                 request.vendor_class);
+    const std::uint8_t ttl_class = initial_ttl_class(request.ip_ttl);
+    const fingerprint found = lookup_fingerprint(ttl_class, request.option_codes,
+                                                 request.parameter_list, request.vendor_class);
     // A name from the table says what the vendor class would.
     if (!found.matched) out.text(key("dhcpvendor", "dhcpvendor"), request.vendor_class);
     out.text(key("fingerprint", "fingerprint"), found.text);
+    // With --names: the device and its maker, each when known. An address
+    // the client made up is no maker's.
+    if (names_wanted()) {
+        if (const char* device = device_of(ttl_class, request.option_codes, request.parameter_list,
+                                           request.vendor_class)) {
+            out.text(key("device", "device"), device);
+        }
+        if (is_randomized(request.chaddr)) {
+            out.text(key("maker", "maker"), "randomized address");
+            out.flag(key("randomized", "randomized"));
+        } else if (const char* maker = maker_of(request.chaddr)) {
+            out.text(key("maker", "maker"), maker);
+        }
+    }
     if (request.hostname[0] != '\0') out.text(key("hostname", "hostname"), request.hostname);
     if (!all_zero(request.req_ipaddr, sizeof request.req_ipaddr)) {
         out.text(key("req_ipaddr", "req_ipaddr"), dotted_quad_text(request.req_ipaddr));

@@ -7,27 +7,27 @@
 #include "base/output.h"
 #include "common/number_options.h"
 #include "dhcp/select.h"
+#include "fingerprint/names.h"
 
 namespace dhcpident {
 namespace {
 
 constexpr char usage[] =
-    "Usage: dhcpident [--json] MAC\n"
-    "       dhcpident [--json] [--max-clients=N] [--max-memory=BYTES] --all\n"
+    "Usage: dhcpident [--json] [--names[=DIR]] MAC\n"
+    "       dhcpident [--json] [--names[=DIR]] [--max-clients=N]\n"
+    "                 [--max-memory=BYTES] --all\n"
     "Reports how DHCP clients identified themselves in their last DHCPREQUEST,\n"
     "from the capture /tmp/capfileall.pcap. Must be started as root.\n"
     "\n"
-    "  MAC              the client's address as the report writes it, such as\n"
-    "                   aa:bb:cc:dd:ee:ff (lower case); further arguments are ignored\n"
-    "  --all            every client that sent a DHCPREQUEST, in one pass, in the\n"
-    "                   order of their first requests\n"
-    "  --json           one JSON object a line instead of key='value' blocks\n"
-    "  --max-clients=N  with --all, record at most N clients (default 65536,\n"
-    "                   at most 16777216)\n"
-    "  --max-memory=BYTES  with --all, keep the clients in at most BYTES of memory,\n"
-    "                   K or M for KiB or MiB (default 8M, at most 1024M)\n"
-    "  --help           this text\n"
-    "  --version        the version\n";
+    "  MAC              a client's address as reports write it: aa:bb:cc:dd:ee:ff\n"
+    "  --all            every client, in the order of their first requests\n"
+    "  --json           one JSON object a line\n"
+    "  --names[=DIR]    and the device and its maker, from DIR (by default\n"
+    "                   /usr/share/dhcpident) and /etc/dhcpident/devices\n"
+    "  --max-clients=N  with --all, at most N clients (65536; up to 16777216)\n"
+    "  --max-memory=BYTES  with --all, within BYTES, K or M for KiB or MiB (8M;\n"
+    "                   up to 1024M)\n"
+    "  --help, --version\n";
 
 }  // namespace
 
@@ -40,6 +40,10 @@ int read_command_line(int argc, char** argv, invocation& out) {
             out.all = true;
         } else if (std::strcmp(option, "--json") == 0) {
             out.format = report_format::json;
+        } else if (std::strcmp(option, "--names") == 0) {
+            out.names = default_names_directory;
+        } else if (std::strncmp(option, "--names=", 8) == 0 && option[8] != '\0') {
+            out.names = option + 8;
         } else if (std::strcmp(option, "--help") == 0) {
             out_text(usage);
             return checked_exit_status(0);

@@ -15,6 +15,7 @@ struct invocation {
     report_format format = report_format::text;
     const char* target = nullptr;  // the MAC text; null with --all
     client_limits limits = {default_max_clients, default_max_memory};
+    const char* names = nullptr;  // the data folder of --names; null: no names
 };
 
 // Reads the command line into out. Returns -1 to go on, or the exit status

@@ -8,6 +8,7 @@
 #include "base/output.h"
 #include "dhcp/all_clients.h"
 #include "dhcp/hash_key.h"
+#include "fingerprint/names.h"
 #include "common/standard_descriptors.h"
 #include "reader/capture_pass.h"
 #include "reader/command_line.h"
@@ -27,6 +28,7 @@ int run_dhcpident(int argc, char** argv) {
         say("Error: You need to have root privileges\n");
         return 1;
     }
+    if (asked.names != nullptr) load_names(asked.names);
     // Nothing wrong with the run, but no client's address is written so:
     // a user should hear why nothing is reported.
     if (!asked.all && run_state().target_length < 0) {

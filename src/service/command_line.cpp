@@ -17,20 +17,16 @@ constexpr char usage[] =
     "           (-i INTERFACE [-i INTERFACE]... | -r FILE)\n"
     "Keeps every DHCP client's last DHCPREQUEST frame in a capture for dhcpident.\n"
     "\n"
-    "  -i INTERFACE     capture on the Ethernet INTERFACE (up to 16 of them);\n"
-    "                   needs root, then runs as user and group 65534\n"
+    "  -i INTERFACE     capture on this Ethernet interface (up to 16); needs root,\n"
+    "                   then runs as user and group 65534\n"
     "  -r FILE          read the frames of the capture FILE instead, write once\n"
-    "  -w FILE          the output (default /tmp/capfileall.pcap), replaced whole\n"
-    "  --max-clients=N  keep at most N clients (default 65536, at most 16777216)\n"
-    "  --max-memory=BYTES  keep them in at most BYTES of memory, K or M for KiB or\n"
-    "                   MiB (default 2M, at most 1024M); past either bound, the\n"
-    "                   clients whose last request is oldest are dropped\n"
-    "  --interval=SECONDS  replace the output at most once in SECONDS while clients\n"
-    "                   change (default 1, from 1 to 3600)\n"
-    "  --buffer=BYTES   the kernel's buffer for each interface, K or M for KiB or\n"
-    "                   MiB (default 1M, from 64K to 64M)\n"
-    "  --help           this text\n"
-    "  --version        the version\n";
+    "  -w FILE          the output (/tmp/capfileall.pcap), replaced whole\n"
+    "  --max-clients=N  at most N clients (65536; up to 16777216)\n"
+    "  --max-memory=BYTES  within BYTES, K or M for KiB or MiB (2M; up to 1024M);\n"
+    "                   past a bound, the clients whose last request is oldest go\n"
+    "  --interval=SECONDS  replace the output at most once in SECONDS (1; 1 to 3600)\n"
+    "  --buffer=BYTES   the kernel's buffer for each interface (1M; 64K to 64M)\n"
+    "  --help, --version\n";
 
 // The numbers the texts name.
 static_assert(max_interfaces == 16 && largest_interval == 3600 && unprivileged_id == 65534 &&

@@ -134,7 +134,7 @@ TEST_F(AllClientsTest, OptionsAreAnsweredBeforeTheRootCheck) {
         return s;
     };
     expect_rows({
-        {"help", as_user({"--help"}), "Usage: dhcpident [--json] MAC\n", "", 0, true},
+        {"help", as_user({"--help"}), "Usage: dhcpident [--json] [--names[=DIR]] MAC\n", "", 0, true},
         {"version", as_user({"--version"}), "dhcpident 0.2.0\n", "", 0},
         {"unknown option", as_user({"--bogus", target}), "", "Error: Unknown option --bogus (see --help)\n", 1},
         {"a lone dash", as_root({"-"}), "", "Error: Unknown option - (see --help)\n", 1},
