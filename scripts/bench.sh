@@ -6,6 +6,7 @@
 # private mount namespace with the capture at the fixed path:
 #   - dhcpident MAC against the two-pass floor, alternately;
 #   - dhcpident --all against the one-pass floor, alternately;
+#   - dhcpident --all --names against --all, alternately;
 #   - once: dhcpident MAC for each of BENCH_CLIENTS (default 100) clients,
 #     the way scripts ask today, against one --all;
 #   - --all on BENCH_COLLIDING (default 65536) clients, each twice, whose
@@ -14,14 +15,17 @@
 #   - dhcpident-capture -r on the capture against the one-pass floor;
 #   - the live dhcpident-capture on a veth pair in a network namespace of
 #     its own: CPU seconds and peak memory for BENCH_LIVE (default 100,000)
-#     requests from as many addresses.
+#     requests from as many addresses; the bursts of new clients, sent as
+#     fast as a socket writes them, that its default buffer keeps whole;
+#     and its lines of warnings a minute under a flood of BENCH_FLOOD
+#     (default 600) seconds.
 # With BENCH_BASELINE=PROGRAM (an earlier build, outside /tmp), --all of
 # both is run alternately too, and on the colliding clients.
 # Prints median wall and CPU seconds, peak memory and the ratios.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/common.sh
-need_packages "${build_packages[@]}" libbenchmark-dev
+need_packages "${build_packages[@]}" libbenchmark-dev python3 ieee-data
 
 frames=${BENCH_FRAMES:-1000000}
 pairs=${BENCH_PAIRS:-7}
@@ -30,7 +34,7 @@ dir=build-bench
 cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=Release -DDHCPIDENT_BUILD_TESTS=OFF \
     -DDHCPIDENT_BUILD_BENCH=ON -DDHCPIDENT_BUILD_TOOLS=OFF >/dev/null
 cmake --build "$dir" -j"$(nproc)" --target dhcpident dhcpident-capture bench_gen_capture bench_floor \
-    bench_measure bench_send_requests >/dev/null
+    bench_measure bench_send_requests dhcpident-names >/dev/null
 capture=$dir/bench-$frames.pcap
 [ -f "$capture" ] || "$dir/bench/bench_gen_capture" "$frames" 1 "$capture"
 # Measured from memory: on a machine that drops its page cache eagerly, a
@@ -80,6 +84,7 @@ declare -A commands=(
     [program]="$dir/dhcpident 00:1a:2b:3c:4d:5e"
     [floor]="$dir/bench/bench_floor /tmp/capfileall.pcap 2"
     [all]="$dir/dhcpident --all"
+    [names]="$dir/dhcpident --names=$dir/names --all"
     [floor1]="$dir/bench/bench_floor /tmp/capfileall.pcap 1"
     [before]="$baseline --all"
     [compact]="$dir/dhcpident-capture --max-memory=64M -r /tmp/capfileall.pcap -w /tmp/out.pcap"
@@ -95,6 +100,10 @@ compare all floor1
 report all floor1
 echo "cpu ratio --all/one-pass floor: $(ratio all floor1) (median of pairwise ratios; goal at most 1.25)"
 echo "peak memory of --all above the one-pass floor: $(rss_above all floor1) KiB (goal within 8192 KiB)"
+
+compare names all
+report names all
+echo "cpu ratio --all --names/--all: $(ratio names all) (median of pairwise ratios; goal at most 1.15)"
 clients_seen=$(with_capture "$capture" "$dir/dhcpident" --all | grep -c "^mac=" || true)
 echo "clients reported by --all: $clients_seen"
 if [ -n "$baseline" ]; then
@@ -107,27 +116,72 @@ compare compact floor1
 report compact floor1
 echo "cpu ratio dhcpident-capture -r/one-pass floor: $(ratio compact floor1) (median of pairwise ratios; goal at most 1.5)"
 
+# in_veth_namespace SCRIPT ARGS...: SCRIPT (sh, its arguments $1...) in a
+# network namespace of its own with a veth pair, veth0 and veth1, up, and a
+# tmpfs of its own on /tmp: no frame leaves it.
+in_veth_namespace() {
+    unshare --net --mount --propagation private sh -c '
+        set -e
+        ip link add veth0 type veth peer name veth1
+        ip link set veth0 up
+        ip link set veth1 up
+        mount -t tmpfs -o mode=1777 dhcpident-live /tmp
+        eval "$0"' "$@"
+}
+
 # The live service under a flood: every request from an address of its own.
 live=${BENCH_LIVE:-100000}
-unshare --net --mount --propagation private sh -c '
-    set -e
-    ip link add veth0 type veth peer name veth1
-    ip link set veth0 up
-    ip link set veth1 up
-    mount -t tmpfs -o mode=1777 dhcpident-live /tmp
+in_veth_namespace '
     "$1/dhcpident-capture" -i veth1 2>/tmp/err &
     pid=$!
     sleep 1
     "$1/bench/bench_send_requests" veth0 "$2"
     sleep 2
+    requests=$2
     set -- $(cut -d" " -f14,15 "/proc/$pid/stat") $(sed -n "s/^VmHWM: *//p" "/proc/$pid/status")
     kill -TERM "$pid"
     wait "$pid"
     printf "live service: %s s cpu, peak memory %s %s, file %s bytes\n" \
         "$(awk -v u="$1" -v s="$2" -v t="$(getconf CLK_TCK)" "BEGIN { printf \"%.2f\", (u + s) / t }")" \
         "$3" "$4" "$(stat -c %s /tmp/capfileall.pcap)"
+    set -- "$1" "$2" "$requests"
     grep -c "^Warning: Dropped" /tmp/err | sed "s/^/live service: drop warnings: /"
-' sh "$dir" "$live" | sed "s/^live service:/live service, $live requests from as many addresses:/"
+    awk -v u="$1" -v s="$2" -v t="$(getconf CLK_TCK)" -v n="$3" \
+        "BEGIN { printf \"live service: %.1f us cpu a request\\n\", (u + s) / t / n * 1e6 }" </dev/null
+' "$dir" "$live" | sed "s/^live service:/live service, $live requests from as many addresses:/"
+
+# Bursts of new clients at the defaults, each sent as fast as a socket
+# writes them: kept whole, or the frames the kernel dropped told.
+in_veth_namespace '
+    for burst in 1000 2000 4000 8000 16000 32000; do
+        rm -f /tmp/capfileall.pcap
+        "$1/dhcpident-capture" -i veth1 --max-memory=64M 2>/tmp/err &
+        pid=$!
+        sleep 1
+        "$1/bench/bench_send_requests" veth0 "$burst" burst
+        sleep 2
+        kill -TERM "$pid"
+        wait "$pid"
+        dropped=$(sed -n "s/^Warning: The kernel dropped \([0-9]*\) frames.*/\1/p" /tmp/err | awk "{ s += \$1 } END { print s + 0 }")
+        echo "live service, a burst of $burst new clients at the default buffer: $((burst - dropped)) kept, $dropped dropped by the kernel, told"
+    done
+' "$dir"
+
+# A flood that outruns the service, for BENCH_FLOOD seconds: the lines of
+# warnings it writes a minute (clients dropped past the bound, frames the
+# kernel dropped).
+flood=${BENCH_FLOOD:-600}
+in_veth_namespace '
+    "$1/dhcpident-capture" -i veth1 --max-clients=1000 --buffer=64K 2>/tmp/err &
+    pid=$!
+    sleep 1
+    "$1/bench/bench_send_requests" veth0 "$2" for
+    sleep 2
+    kill -TERM "$pid"
+    wait "$pid"
+    lines=$(wc -l </tmp/err)
+    echo "live service, a flood of $2 s: $lines lines of warnings, $(awk -v l="$lines" -v s="$2" "BEGIN { printf \"%.1f\", l / (s / 60) }") a minute ($(grep -c "kernel dropped" /tmp/err) of frames the kernel dropped, $(grep -c "^Warning: Dropped" /tmp/err) of clients dropped)"
+' "$dir" "$flood"
 
 # Addresses prepared against the old index hash, against random ones.
 colliding=${BENCH_COLLIDING:-65536}
