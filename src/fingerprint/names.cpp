@@ -331,8 +331,14 @@ void load_names(const char* directory, const char* local_rules) {
     // The local rules first: they come before the shipped ones. Not there
     // is nothing to say.
     read_rules(local_rules, state.texts[0], true);
+    // Room for either name behind the folder's, or the folder is said to
+    // be too long: a cut path would name another file.
     char path[4096];
-    const int length = std::snprintf(path, sizeof path - 8, "%s/devices", directory);
+    const int length = std::snprintf(path, sizeof path, "%s/devices", directory);
+    if (length < 0 || static_cast<std::size_t>(length) >= sizeof path) {
+        unreadable(directory, std::strerror(ENAMETOOLONG));
+        return;
+    }
     read_rules(path, state.texts[1], false);
     std::memcpy(path + length - 7, "makers", 7);
     const char* why = nullptr;

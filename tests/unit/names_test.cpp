@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -106,9 +107,13 @@ TEST_F(NamesTest, TheLocalFileFirstAndEveryFailureSaid) {
     testing::internal::CaptureStderr();
     load_names("/nonexistent/names", local.c_str());
     load_names(dir, "/nonexistent/local");
+    // A folder whose name leaves no room for its files' (slashes in front).
+    const std::string long_dir = std::string(4090 - std::strlen(dir), '/') + dir;
+    load_names(long_dir.c_str(), "/nonexistent/local");
     EXPECT_EQ(testing::internal::GetCapturedStderr(),
               "Warning: Unable to read /nonexistent/names: No such file or directory\n"
-              "Warning: Unable to read " + std::string(dir) + "/makers: not a maker table, or cut short\n");
+              "Warning: Unable to read " + std::string(dir) + "/makers: not a maker table, or cut short\n"
+              "Warning: Unable to read " + long_dir + ": File name too long\n");
     EXPECT_TRUE(names_wanted());
     for (const char* name : {"local", "devices", "makers"}) unlink((std::string(dir) + "/" + name).c_str());
     rmdir(dir);
