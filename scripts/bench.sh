@@ -118,7 +118,7 @@ echo "cpu ratio dhcpident-capture -r/one-pass floor: $(ratio compact floor1) (me
 
 # in_veth_namespace SCRIPT ARGS...: SCRIPT (sh, its arguments $1...) in a
 # network namespace of its own with a veth pair, veth0 and veth1, up, and a
-# tmpfs of its own on /tmp: no frame leaves it.
+# tmpfs of its own on /tmp and on /var/run (the locks): no frame leaves it.
 in_veth_namespace() {
     unshare --net --mount --propagation private sh -c '
         set -e
@@ -126,6 +126,7 @@ in_veth_namespace() {
         ip link set veth0 up
         ip link set veth1 up
         mount -t tmpfs -o mode=1777 dhcpident-live /tmp
+        mount -t tmpfs -o mode=0755 dhcpident-run /var/run
         eval "$0"' "$@"
 }
 

@@ -50,9 +50,16 @@ bool lock_name(const char* path, char* name) {
 
 int lock_output(const char* path) {
     char name[PATH_MAX];
-    const int fd = lock_name(path, name)
-                       ? open(name, O_RDWR | O_CREAT | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC, 0644)
-                       : -1;
+    int fd = lock_name(path, name) ? open(name, O_RDWR | O_CREAT | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC, 0644)
+                                   : -1;
+    // Root's own regular file only: one that another user placed there,
+    // were the directory ever writable, could be held by them for ever.
+    struct stat status;
+    if (fd >= 0 && (fstat(fd, &status) != 0 || !S_ISREG(status.st_mode) || status.st_uid != 0)) {
+        close(fd);
+        fd = -1;
+        errno = EPERM;
+    }
     if (fd < 0) {
         say("Error: Unable to lock %s: %s\n", path, std::strerror(errno));
         return -1;

@@ -223,6 +223,8 @@ protected:
         if (emulated()) GTEST_SKIP() << "qemu-user cannot open a live capture (SIOCETHTOOL)";
         ASSERT_EQ(unshare(CLONE_NEWNET | CLONE_NEWNS), 0);
         ASSERT_EQ(mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr), 0);
+        // The services' locks go to a /var/run of the test's own.
+        ASSERT_EQ(mount("dhcpident-run", "/var/run", "tmpfs", 0, "mode=0755"), 0);
         ASSERT_EQ(std::system("ip link add veth0 type veth peer name veth1 && ip link set veth0 up && "
                               "ip link set veth1 up"), 0);
         sender_ = socket(AF_PACKET, SOCK_RAW | SOCK_CLOEXEC, 0);
@@ -417,6 +419,21 @@ TEST_F(LiveCaptureTest, AStartTakesWhatItFindsWithoutDestroyingIt) {
     EXPECT_EQ(frames_of(output_with(6)).size(), 6u);
     first->send(SIGTERM);
     EXPECT_EQ(first->finish().status, 0);
+    // A lock that is not root's is never used: found by what it says it
+    // keeps, given to another user, then refused.
+    std::string lock;
+    for (const auto& entry : std::filesystem::directory_iterator("/var/run")) {
+        if (!entry.path().filename().string().starts_with("dhcpident-capture.") || !entry.is_regular_file()) {
+            continue;
+        }
+        const std::string text = testkit::load(entry.path());
+        if (text.size() > output().size() && text.ends_with(" " + output() + "\n")) lock = entry.path();
+    }
+    ASSERT_EQ(chown(lock.c_str(), 65534, 65534), 0) << lock;
+    second = start()->finish();
+    EXPECT_EQ(second.err, "Error: Unable to lock " + output() + ": Operation not permitted\n");
+    EXPECT_EQ(second.status, 1);
+    EXPECT_EQ(unlink(lock.c_str()), 0);
 }
 
 // 50,000 new clients while a reader reads the file again and again: each
