@@ -4,6 +4,9 @@
 // be read, and names that must be escaped.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -41,6 +44,39 @@ std::string mac_text(const testkit::mac_address& mac) {
 }
 
 class NamesTest : public EndToEndTest {};
+
+// In the program's namespace, the data installed where the package puts
+// it: one rule that names every client.
+bool install_names() {
+    static const char rule[] = "0|*|*|*|installed\n";
+    if (mount("dhcpident-test", "/usr/share", "tmpfs", 0, "mode=755") != 0 ||
+        mkdir("/usr/share/dhcpident", 0755) != 0) {
+        return false;
+    }
+    const int fd = open("/usr/share/dhcpident/devices", O_WRONLY | O_CREAT | O_EXCL, 0644);
+    const bool written = fd >= 0 && write(fd, rule, sizeof rule - 1) == sizeof rule - 1;
+    return close(fd) == 0 && written;
+}
+
+// Installed, the data changes no report without --names, byte for byte,
+// and is what --names without a folder reads.
+TEST_F(NamesTest, InstalledDataIsReadOnlyWithNames) {
+    const std::string capture = testkit::capture_of({request({0x3c, 0x22, 0xfb, 1, 2, 3}, {1, 3}, "vendor")});
+    const std::vector<std::string> runs[] = {{"3c:22:fb:01:02:03"}, {"--all"}, {"--json", "--all"}};
+    for (const std::vector<std::string>& args : runs) {
+        program_setup installed = with_capture(capture, args);
+        installed.arrange = install_names;
+        const program_result plain = run_program(with_capture(capture, args)), read = run_program(installed);
+        EXPECT_EQ(read.out, plain.out) << args[0];
+        EXPECT_EQ(read.err, plain.err) << args[0];
+        EXPECT_EQ(read.status, plain.status) << args[0];
+    }
+    program_setup named = with_capture(capture, {"--names", "3c:22:fb:01:02:03"});
+    named.arrange = install_names;
+    expect_rows({{"--names", named, "mac='3c:22:fb:01:02:03'\n\ndhcpvendor='vendor'\nfingerprint='1,3'\n"
+                                    "device='installed'\n\n",
+                  "Warning: Unable to read /usr/share/dhcpident/makers: No such file or directory\n", 0}});
+}
 
 TEST_F(NamesTest, EachFamilyOfClientsIsNamed) {
     const testkit::mac_address apple{0x3c, 0x22, 0xfb, 1, 2, 3}, samsung{0x00, 0x12, 0xfb, 1, 2, 3},
